@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs the whole suite under Wine in a fresh prefix of the build tree, with one persistent
+# wineserver for the run; the server is stopped afterwards, also when a test fails.
+set -uo pipefail
+build="${1:?build directory}"
+shift
+prefix="$(cd "$build" && pwd)/wineprefix"
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" WINEARCH=win64
+
+stop_server() { wineserver -k >/dev/null 2>&1 || true; }
+trap stop_server EXIT
+
+stop_server
+rm -rf "$prefix"
+mkdir -p "$prefix"
+wineserver -p </dev/null >/dev/null 2>&1
+wineboot -i </dev/null >/dev/null 2>&1
+# Tests change the machine (registry, files, services): they run one at a time.
+(cd "$build" && ctest --output-on-failure --timeout 300 "$@")

@@ -1,0 +1,32 @@
+#pragma once
+// File helpers shared by the file, directory, driver and engine code: long-path wrappers around
+// the Windows file calls, the program directory, and the copy/replace/restart helpers.
+#include <windows.h>
+#include <string>
+
+// The long-path form of `path` when it is longer than `limit` ("\\?\" or "\\?\UNC\" prefix).
+std::wstring ExtendedPath(const std::wstring& path, size_t limit = MAX_PATH);
+
+BOOL MoveFileLong(const std::wstring& existing, const std::wstring* newPath, DWORD flags);
+BOOL DeleteFileLong(const std::wstring& path);
+BOOL CopyFileLong(const std::wstring& source, const std::wstring& target, BOOL failIfExists);
+bool PathExists(const std::wstring& path);
+bool IsDirectoryPath(const std::wstring& path);
+// As GetFullPathNameW, with the long-path prefix taken off the result again.
+DWORD FullPathLong(const std::wstring& path, std::wstring& full);
+
+// The running executable's directory with a trailing backslash: 0, the Windows error, or 3.
+DWORD GetProgramDirectory(std::wstring& directory);
+
+// A drive root, the Windows directory or the system directory (whatever the spelling, trailing
+// backslash or long-path prefix): directories that no install step may empty or remove.
+bool IsProtectedDirectory(const std::wstring& path);
+
+namespace InstallHelper {
+// CopyFileW over any existing target: 0 or GetLastError().
+DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target);
+// Puts the source in place of a busy target, finishing at the next restart: 0 or an error.
+DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target);
+// 1 when the candidate's file version is newer than the installed file's, else 0.
+int IsFileUpgradeable(const std::wstring& installed, const std::wstring& candidate);
+} // namespace InstallHelper

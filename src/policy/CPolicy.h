@@ -1,0 +1,79 @@
+#pragma once
+// One policy element of the configuration document (OASPolicy, ODSPolicy or GlobalPolicy) and
+// its value elements.
+#include <memory>
+#include <string>
+#include <vector>
+#include "engine/IInstallable.h"
+#include "xml/XmlDocument.h"
+
+// Bound "Exclusion" record.
+struct Exclusion {
+    static const wchar_t* ElementName() { return L"Exclusion"; }
+    void Bind(const XmlNode& node);
+
+    unsigned long flags = 0;
+    unsigned long type = 0;
+    unsigned long numDays = 0;
+    std::wstring pattern;
+};
+
+// Bound "UnwantedFile" record.
+struct UnwantedFile {
+    static const wchar_t* ElementName() { return L"UnwantedFile"; }
+    void Bind(const XmlNode& node);
+
+    std::wstring detectionName;
+    std::wstring filePath;
+};
+
+// One policy value element, written as one registry value of its policy's key.
+class CPolicyData : public IConfigInstallable {
+public:
+    CPolicyData() = default;
+    // Built in code (the backup-directory entry).
+    CPolicyData(std::wstring name, std::wstring valueText, std::wstring keepExisting, std::wstring keyPath);
+
+    static const wchar_t* ElementName() { return L"./*"; }
+    void Bind(const XmlNode& node);
+
+    DWORD Install() override;
+    DWORD Verify() override;
+
+    // The registry type word ("DWORD", "SZ", "MULTI_SZ") and data text of this value.
+    DWORD GetRegistryValue(std::wstring& type, std::wstring& data) const;
+
+    void SetKeyPath(const std::wstring& keyPath) { keyPath_ = keyPath; }
+
+    std::wstring name;
+    std::wstring keepExisting;
+    std::wstring valueText;
+    std::vector<std::wstring> listItems;
+    std::vector<std::unique_ptr<Exclusion>> exclusions;
+    std::vector<std::unique_ptr<UnwantedFile>> unwantedFiles;
+
+private:
+    std::wstring keyPath_;
+};
+
+class CPolicy : public IConfigInstallable {
+public:
+    // kind: "OAS", "ODS" or "BULWARKGLOBAL"
+    explicit CPolicy(std::wstring kind) : kind_(std::move(kind)) {}
+
+    void Bind(const XmlNode& node);
+
+    DWORD Install() override;
+    DWORD UnInstall() override;
+    DWORD Verify() override;
+
+    // "HKLM\SOFTWARE\Norvex\Coravel\<kind>\<key>"
+    std::wstring KeyPath() const;
+
+    std::wstring key;
+    const std::wstring& Kind() const { return kind_; }
+    std::vector<std::unique_ptr<CPolicyData>> values;
+
+private:
+    std::wstring kind_;
+};
