@@ -1,0 +1,18 @@
+# The demo package: installer.exe with the demo payload and documents, laid out as it ships,
+# in <build>/demo/package.
+set(DEMO_SOURCE ${CMAKE_SOURCE_DIR}/examples/demo)
+set(DEMO_PACKAGE ${CMAKE_BINARY_DIR}/demo/package)
+file(GLOB_RECURSE DEMO_PAYLOAD CONFIGURE_DEPENDS ${DEMO_SOURCE}/payload/*)
+add_custom_command(
+  OUTPUT ${DEMO_PACKAGE}/package.xml
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${DEMO_PACKAGE}
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${DEMO_SOURCE}/payload ${DEMO_PACKAGE}
+  COMMAND ${CMAKE_COMMAND} -DTEMPLATE=${DEMO_SOURCE}/package.xml.in -DBASE=${DEMO_SOURCE}
+          -DOUTPUT=${DEMO_PACKAGE}/package.xml -P ${CMAKE_SOURCE_DIR}/cmake/FillDigests.cmake
+  DEPENDS ${DEMO_SOURCE}/package.xml.in ${DEMO_PAYLOAD} ${CMAKE_SOURCE_DIR}/cmake/FillDigests.cmake
+  COMMENT "Laying out the demo package")
+add_custom_target(demo_package ALL
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:installer> ${DEMO_PACKAGE}/installer.exe
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/examples/configuration.xml ${DEMO_PACKAGE}/configuration.xml
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/examples/invalid-package.xml ${DEMO_PACKAGE}/invalid-package.xml
+  DEPENDS ${DEMO_PACKAGE}/package.xml installer)

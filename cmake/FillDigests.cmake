@@ -1,0 +1,16 @@
+# Fills every "@SHA256:<relative path>@" token of TEMPLATE with the SHA-256 of that file below
+# BASE, and writes OUTPUT. Run with cmake -DTEMPLATE=... -DBASE=... -DOUTPUT=... -P FillDigests.cmake
+file(READ "${TEMPLATE}" text)
+string(REGEX MATCHALL "@SHA256:[^@]+@" tokens "${text}")
+list(REMOVE_DUPLICATES tokens)
+foreach(token ${tokens})
+  string(REGEX REPLACE "^@SHA256:(.*)@$" "\\1" relative "${token}")
+  if(NOT EXISTS "${BASE}/${relative}")
+    message(FATAL_ERROR "FillDigests: ${BASE}/${relative} does not exist")
+  endif()
+  file(SHA256 "${BASE}/${relative}" digest)
+  string(REPLACE "${token}" "${digest}" text "${text}")
+endforeach()
+file(WRITE "${OUTPUT}.tmp" "${text}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")
