@@ -50,25 +50,42 @@ public:
     bool EnsureCreated();
     // Parses a schema (or any) text given in the thread's ANSI code page.
     bool LoadText(const std::string& text);
-    bool AttachSchema(const std::string& schemaText);
+    // `schemaName` only names the schema in the text of a validation failure.
+    bool AttachSchema(const std::string& schemaText, const std::wstring& schemaName = L"");
     // Loads and validates the file; on failure `error` holds the parser's or validator's reason.
     bool LoadFile(const std::wstring& path, std::wstring& error);
 
     XmlNode Root() const;   // the document node
 
+    // 6 or 4: the MSXML version of the DOM document; 0 before it is created.
+    int MsxmlVersion() const { return version_; }
+
 private:
+    // Checks the loaded document against the attached schema; the parser does not always do it
+    // while loading.
+    bool ValidateLoaded(std::wstring& error);
+
     ComPtr<IXMLDOMDocument2> document_;
     ComPtr<IXMLDOMSchemaCollection> schemas_;
     bool created_ = false;
+    int version_ = 0;
+    std::wstring schemaName_;
 };
 
 // The embedded schema named by its file name (resource type 1000, name in upper case);
-// empty when the resource is missing.
+// empty when the resource is missing. A text set by OverrideSchemaTextForTests comes first.
 std::string LoadSchemaResource(const std::wstring& schemaName);
 
 // The text of the post-load validation failure when the validator gives no reason of its own.
 std::wstring ValidationFailureText(const std::wstring& schemaName, HRESULT code);
 
-// Makes a load use a given schema text instead of the executable's resource (tests only; an
-// empty name restores the resources).
+// Makes a load use a given schema text instead of the executable's resource (tests only; a null
+// text restores that name's resource, an empty name restores all of them).
 void OverrideSchemaTextForTests(const std::wstring& schemaName, const std::string* text);
+
+// Makes documents and schema collections skip the MSXML 6.0 classes (tests only).
+void ForceMsxml40ForTests(bool force);
+
+// The text rule of XmlNode::GetText: a text that begins with "<![CDATA[" loses its first nine and
+// last three characters (a shorter text becomes empty); any other text is unchanged.
+std::wstring StripCdataMarkers(const std::wstring& text);
