@@ -24,6 +24,12 @@ public:
     DWORD Repair() override;
     DWORD Verify() override;
 
+    // Service control used by the action controller around repair and upgrade.
+    DWORD StartTheService();
+    DWORD StopService();
+    // Failures are only logged.
+    void StartTheDrivers();
+
     std::wstring location;
     std::wstring control;
     std::wstring serviceFile;
