@@ -1,0 +1,56 @@
+#include "operations/DirectoryOperation.h"
+
+#include <shlobj.h>
+#include "engine/InstallContext.h"
+#include "operations/FileHelpers.h"
+#include "shell/Console.h"
+#include "shell/Log.h"
+#include "xml/Binding.h"
+
+static const char kLogModule[] = ".\\DirectoryOperation";
+
+void DirectoryOperation::Bind(const XmlNode& node) {
+    BindText(node, path_);
+    BindAttribute(node, L"operation", operation_);
+}
+
+DWORD DirectoryOperation::Install() {
+    FunctionScope scope(kLogModule, "DirectoryOperation::Install");
+    LOG(LogLevel::Information, "Begin directory operation %S for path %S", operation_.c_str(), path_.c_str());
+    ReplaceEnvVariable(path_);
+    const int result = ::SHCreateDirectoryExW(nullptr, path_.c_str(), nullptr);
+    LOG(LogLevel::Information, "End directory operation %S for path %S", operation_.c_str(), path_.c_str());
+    return scope.Result(static_cast<DWORD>(result));
+}
+
+DWORD DirectoryOperation::UnInstall() {
+    FunctionScope scope(kLogModule, "DirectoryOperation::UnInstall");
+    ReplaceEnvVariable(path_);
+    std::wstring path = path_;
+    if (!path.empty() && path.back() == L'\\') path.pop_back();
+
+    const BOOL removed = ::RemoveDirectoryW(ExtendedPath(path, MAX_PATH).c_str());
+    const DWORD error = ::GetLastError();
+    LOG(LogLevel::Detail, "RemoveDirectory %S  returned %d", path.c_str(), removed);
+    if (removed || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return scope.Result(ERROR_SUCCESS);
+
+    LOG(LogLevel::Detail, "Delete failed  for %S. Error Code : %d. So lets try during reboot.", path.c_str(), error);
+    if (!MoveFileLong(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        const DWORD scheduleError = ::GetLastError();
+        LOG(LogLevel::Detail, "Failed to setup Deleting directory at reboot, %S. Error Code: %d", path.c_str(), scheduleError);
+        return scope.Result(scheduleError);
+    }
+    InstallContext().rebootPending = true;
+    LOG(LogLevel::Detail, "Deleting directory at reboot, %S", path.c_str());
+    return scope.Result(ERROR_SUCCESS);
+}
+
+DWORD DirectoryOperation::Verify() {
+    ReplaceEnvVariable(path_);
+    if (PathExists(path_)) {
+        ConsolePrintf(L"\nVerification succeeded for existance of Directory %s.", path_.c_str());
+        return ERROR_SUCCESS;
+    }
+    ConsolePrintf(L"\nVerification failed for existance of Directory %s.", path_.c_str());
+    return ERROR_FILE_NOT_FOUND;
+}

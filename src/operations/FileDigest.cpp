@@ -1,0 +1,123 @@
+#include "operations/FileDigest.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <cstdlib>
+#include <new>
+#include <vector>
+#include "operations/FileHelpers.h"
+#include "shell/Handles.h"
+
+namespace {
+const DWORD kReadChunk = 40960;
+}
+
+DWORD ComputeFileDigest(const std::wstring& path, Sha256::Digest& digest, Sha256::Path path_) {
+    UniqueFileHandle file(::CreateFileW(ExtendedPath(path, 248).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return ERROR_FILE_NOT_FOUND;
+
+    std::vector<uint8_t> buffer(kReadChunk);
+    Sha256 sha(path_);
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), buffer.data(), kReadChunk, &read, nullptr)) return ERROR_FILE_NOT_FOUND;
+        if (read == 0) break;
+        sha.Update(buffer.data(), read);
+    }
+    digest = sha.Finish();
+    return ERROR_SUCCESS;
+}
+
+bool VerifyFileDigest(const std::wstring& path, const std::wstring& expected, DWORD& errorCode) {
+    errorCode = ERROR_SUCCESS;
+    if (expected.size() != 64) {
+        errorCode = ERROR_FILE_CORRUPT;
+        return false;
+    }
+    try {
+        Sha256::Digest digest{};
+        const DWORD result = ComputeFileDigest(path, digest);
+        if (result != ERROR_SUCCESS) {
+            errorCode = result;
+            return false;
+        }
+        for (size_t i = 0; i < digest.size(); ++i) {
+            unsigned int value = 0;
+            if (swscanf(expected.c_str() + 2 * i, L"%02x", &value) != 1 || value != digest[i]) {
+                errorCode = ERROR_FILE_CORRUPT;
+                return false;
+            }
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        errorCode = ERROR_OUTOFMEMORY;
+        return false;
+    }
+}
+
+DWORD CutVersionText(const std::wstring& raw, std::wstring& version) {
+    const size_t last = raw.rfind(L'.');
+    if (last == std::wstring::npos) return 777;
+    size_t start = last;
+    for (int i = 0; i < 4; ++i) {
+        if (start == 0) return 777;
+        start = raw.rfind(L'.', start - 1);
+        if (start == std::wstring::npos) return 777;
+    }
+    version = raw.substr(start + 1, last - start - 1);
+    return ERROR_SUCCESS;
+}
+
+DWORD GetFileVersionText(const std::wstring& path, std::wstring& version) {
+    DWORD handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
+    if (size == 0) return ::GetLastError();
+    std::vector<BYTE> info(size);
+    if (!::GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return ::GetLastError();
+
+    struct Translation { WORD language; WORD codePage; };
+    Translation* translation = nullptr;
+    UINT translationBytes = 0;
+    if (!::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &translationBytes) ||
+        translation == nullptr || translationBytes < sizeof(Translation)) {
+        return ERROR_RESOURCE_TYPE_NOT_FOUND;
+    }
+    wchar_t query[100] = {};
+    _snwprintf(query, 99, L"\\StringFileInfo\\%04X%04X\\FileVersion", translation->language, translation->codePage);
+    wchar_t* text = nullptr;
+    UINT textLength = 0;
+    if (!::VerQueryValueW(info.data(), query, reinterpret_cast<void**>(&text), &textLength) || text == nullptr) {
+        return ERROR_RESOURCE_TYPE_NOT_FOUND;
+    }
+    return CutVersionText(std::wstring(text, wcsnlen(text, textLength)), version);
+}
+
+namespace {
+// One field per step: the text up to the next dot; once no dot is left, the rest again and again.
+void VersionFields(const std::wstring& text, unsigned long fields[4]) {
+    std::wstring rest = text;
+    for (int i = 0; i < 4; ++i) {
+        const size_t dot = rest.find(L'.');
+        if (dot == std::wstring::npos) {
+            fields[i] = wcstoul(rest.c_str(), nullptr, 10);
+            continue;
+        }
+        fields[i] = wcstoul(rest.substr(0, dot).c_str(), nullptr, 10);
+        rest = rest.substr(dot + 1);
+    }
+}
+} // namespace
+
+int IsVersionGreater(const std::wstring& first, const std::wstring& second) {
+    unsigned long a[4] = {};
+    unsigned long b[4] = {};
+    VersionFields(first, a);
+    VersionFields(second, b);
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t left = static_cast<uint32_t>(a[i]);
+        const uint32_t right = static_cast<uint32_t>(b[i]);
+        if (left != right) return right > left ? 1 : 0;
+    }
+    return 0;
+}

@@ -1,0 +1,154 @@
+#include "operations/FileOperation.h"
+
+#include <shlobj.h>
+#include <cwctype>
+#include "engine/InstallContext.h"
+#include "operations/FileDigest.h"
+#include "operations/FileHelpers.h"
+#include "shell/Console.h"
+#include "shell/Log.h"
+#include "xml/Binding.h"
+
+static const char kLogModule[] = ".\\FileOperation";
+
+namespace {
+
+bool IsDriverFileName(const std::wstring& name) {
+    if (name.size() <= 4) return false;
+    std::wstring extension = name.substr(name.size() - 4);
+    for (auto& c : extension) c = static_cast<wchar_t>(std::towupper(c));
+    return extension == L".SYS";
+}
+
+// A failed copy other than a missing source may be finished at the next restart during Repair
+// and Upgrade. Returns the final result and tells whether the restart fallback ran.
+DWORD CopyWithRestartFallback(const std::wstring& source, const std::wstring& target, bool& deferred) {
+    deferred = false;
+    DWORD result = InstallHelper::CopyAndReplaceFile(source, target);
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND && InstallContext().rebootCopyAllowed) {
+        deferred = true;
+        result = InstallHelper::CopyAtReboot(source, target);
+        if (result == ERROR_SUCCESS) InstallContext().rebootPending = true;
+    }
+    return result;
+}
+
+} // namespace
+
+void FileOperation::Bind(const XmlNode& node) {
+    BindAttribute(node, L"operation", operation_);
+    BindAttribute(node, L"source", source_);
+    BindAttribute(node, L"destination", destination_);
+    BindAttribute(node, L"sha256", sha256_);
+    BindAttribute(node, L"platform", platform_);
+    BindText(node, fileName_);
+}
+
+std::wstring FileOperation::SourcePath() const {
+    std::wstring directory;
+    GetProgramDirectory(directory);   // an unreadable module name leaves a bare relative path
+    std::wstring path = directory;
+    if (!source_.empty()) path += source_ + L"\\";
+    return path + fileName_;
+}
+
+std::wstring FileOperation::TargetPath() {
+    if (!destination_.empty()) ReplaceEnvVariable(destination_);
+    const std::wstring& directory = destination_.empty() ? InstallContext().installDirectory : destination_;
+    return directory + L"\\" + fileName_;
+}
+
+DWORD FileOperation::Install() {
+    FunctionScope scope(kLogModule, "FileOperation::Install");
+    const std::wstring source = SourcePath();
+    const std::wstring target = TargetPath();
+    if (!destination_.empty()) {
+        const int created = ::SHCreateDirectoryExW(nullptr, destination_.c_str(), nullptr);
+        if (created != ERROR_SUCCESS && created != ERROR_FILE_EXISTS && created != ERROR_ALREADY_EXISTS) {
+            LOG(LogLevel::Detail, "Failed to create the directory structure while installing File: %S", fileName_.c_str());
+            return scope.Result(static_cast<DWORD>(created));
+        }
+    }
+
+    bool deferred = false;
+    const DWORD result = CopyWithRestartFallback(source, target, deferred);
+    if (deferred) {
+        if (result == ERROR_SUCCESS) LOG(LogLevel::Detail, "Copying file at reboot, from %S to %S", source.c_str(), target.c_str());
+        else LOG(LogLevel::Detail, "Failed to setup copy at reboot, from %S to %S", source.c_str(), target.c_str());
+    }
+    if (result != ERROR_SUCCESS) {
+        LOG(LogLevel::Detail, "Failed to copy File, from %S to %S", source.c_str(), target.c_str());
+        return scope.Result(result);
+    }
+
+    // The file in place is checked only when it was copied now; a restart copy is not there yet.
+    if (!deferred && !sha256_.empty()) {
+        DWORD digestError = ERROR_SUCCESS;
+        if (!VerifyFileDigest(target, sha256_, digestError)) return scope.Result(digestError);
+    }
+    LOG(LogLevel::Detail, "Successfully copied File, from %S to %S", source.c_str(), target.c_str());
+    return scope.Result(ERROR_SUCCESS);
+}
+
+DWORD FileOperation::UnInstall() {
+    FunctionScope scope(kLogModule, "FileOperation::UnInstall");
+    const std::wstring target = TargetPath();
+    DWORD result = ERROR_SUCCESS;
+    if (!DeleteFileLong(target)) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            if (MoveFileLong(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+                InstallContext().rebootPending = true;
+                LOG(LogLevel::Detail, "Deleting file at reboot, %S", target.c_str());
+            } else {
+                result = ::GetLastError();
+                LOG(LogLevel::Detail, "Failed to setup file delete at reboot, %S. Error Code: %d", target.c_str(), result);
+            }
+        }
+    }
+    LOG(LogLevel::Detail, "Deleted File %S. Result code %d", target.c_str(), result);
+    return scope.Result(result);
+}
+
+DWORD FileOperation::Repair() {
+    FunctionScope scope(kLogModule, "FileOperation::Repair");
+    const std::wstring target = TargetPath();
+    DWORD digestError = ERROR_SUCCESS;
+    if (VerifyFileDigest(target, sha256_, digestError)) {
+        LOG(LogLevel::Detail, "%S File same, So not repaired", fileName_.c_str());
+        return scope.Result(ERROR_SUCCESS);
+    }
+    const DWORD result = Install();
+    if (result != ERROR_SUCCESS) {
+        LOG(LogLevel::Error, "Failed to repair File %S, Error Code: %d", fileName_.c_str(), result);
+        return scope.Result(result);
+    }
+    // A driver file replaced now is loaded again only after a restart.
+    if (IsDriverFileName(fileName_)) InstallContext().rebootPending = true;
+    LOG(LogLevel::Error, "Repaired File %S", fileName_.c_str());
+    return scope.Result(ERROR_SUCCESS);
+}
+
+DWORD FileOperation::Upgrade() {
+    FunctionScope scope(kLogModule, "FileOperation::Upgrade");
+    const std::wstring source = SourcePath();
+    const std::wstring target = TargetPath();
+    if (InstallHelper::IsFileUpgradeable(target, source) == 0) return scope.Result(ERROR_SUCCESS);
+    bool deferred = false;
+    return scope.Result(CopyWithRestartFallback(source, target, deferred));
+}
+
+DWORD FileOperation::Verify() {
+    const std::wstring target = TargetPath();
+    if (!PathExists(target)) {
+        ConsolePrintf(L"\nVerification failed for existance of File %s.", target.c_str());
+        return ERROR_FILE_NOT_FOUND;
+    }
+    DWORD digestError = ERROR_SUCCESS;
+    if (VerifyFileDigest(target, sha256_, digestError)) {
+        ConsolePrintf(L"\nVerification succeeded for File %s.", target.c_str());
+        return ERROR_SUCCESS;
+    }
+    ConsolePrintf(L"\nVerification failed for integrity of File %s.", target.c_str());
+    return digestError;
+}
