@@ -7,7 +7,7 @@
 #include "engine/IInstallable.h"
 #include "xml/XmlDocument.h"
 
-// Bound "Exclusion" record.
+// Bound "Exclusion" record. Numbers absent from the document stay 0.
 struct Exclusion {
     static const wchar_t* ElementName() { return L"Exclusion"; }
     void Bind(const XmlNode& node);
@@ -40,10 +40,12 @@ public:
     DWORD Install() override;
     DWORD Verify() override;
 
-    // The registry type word ("DWORD", "SZ", "MULTI_SZ") and data text of this value.
+    // The registry type word ("DWORD", "SZ", "MULTI_SZ") and data text of this value; 87 with
+    // both left empty for an element the catalogue does not know.
     DWORD GetRegistryValue(std::wstring& type, std::wstring& data) const;
 
     void SetKeyPath(const std::wstring& keyPath) { keyPath_ = keyPath; }
+    const std::wstring& KeyPath() const { return keyPath_; }
 
     std::wstring name;
     std::wstring keepExisting;

@@ -16,6 +16,10 @@ public:
     DWORD Install() override;     // records the overrides
     DWORD Repair() override { return Install(); }
     DWORD Upgrade() override { return Install(); }
+    DWORD Verify() override;      // records the overrides too, writes nothing
+
+    // Records the four overrides in InstallOverrideTable (a name already recorded keeps its value).
+    void Record() const;
 
     std::wstring productId;
     std::wstring serviceStartMode;
