@@ -2,6 +2,7 @@
 // The program's command line: one action and the paths and settings it needs.
 #include <windows.h>
 #include <string>
+#include <vector>
 
 enum class Action : unsigned {
     Install = 1,
@@ -12,6 +13,31 @@ enum class Action : unsigned {
     Verify = 6,
     None = 7,
 };
+
+// The outcome of one parse, without printing or logging.
+struct ParsedCommandLine {
+    std::wstring installDirectory;
+    std::wstring installDocumentPath;
+    std::wstring configurationDocumentPath;
+    std::wstring contentPath;
+    std::wstring realtimeScanSddl;
+    std::wstring configurationSddl;
+    std::wstring quarantineDirectory;
+    std::wstring logFilePath;
+    bool waitForService = false;
+    Action action = Action::None;
+    bool valid = false;
+    bool showUsage = false;          // help asked for, or the command line was rejected
+    // Which fields of the install context the command line sets (with the values above).
+    bool setsInstallDirectory = false;
+    bool setsContentPath = false;
+    bool setsRealtimeScanSddl = false;
+    bool setsConfigurationSddl = false;
+};
+
+// arguments[0] is the program. Checks -sd1/-sd2 with IsValidSddl and takes the default
+// descriptors when they are absent.
+ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& arguments);
 
 class CCommandLineOptions {
 public:

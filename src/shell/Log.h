@@ -6,8 +6,15 @@
 // and then writes
 //     LOG(LogLevel::Information, "%s", "Begin Installing Package");
 // "%S" takes a UTF-16 argument, "%s" a narrow one (the C run-time's Microsoft semantics).
+//
+// Each message goes to the event-trace provider (when a controller has enabled it for the
+// message's level with flag 0x2) and to the -l log file (every level).
 #include <windows.h>
+#include <wmistr.h>
+#include <evntrace.h>
+#include <cstdarg>
 #include <string>
+#include <vector>
 
 namespace LogLevel {
 enum : unsigned {
@@ -31,24 +38,97 @@ void UninitializeLog(const std::wstring& logPath);
 
 #define LOG(level, ...) ::InstallerDebugLog(kLogModule, __LINE__, (level), __VA_ARGS__)
 
+// Sends a trace message of another module's own message GUID with two narrow texts as its
+// arguments (each with its NUL; a null text is sent as "NULL"), under the same enable test as
+// the log call: provider enabled with flag 0x2 at a level >= `level`. Never reaches the file.
+void TraceOwnMessage(const GUID& messageGuid, USHORT number, unsigned level, const char* text1, const char* text2);
+
+// The caller's line where the compiler can tell it, otherwise 0.
+#if defined(__GNUC__) || defined(__clang__) || (defined(_MSC_VER) && _MSC_VER >= 1926)
+#define INSTALLER_CALLER_LINE __builtin_LINE()
+#else
+#define INSTALLER_CALLER_LINE 0
+#endif
+
 // Entry and exit lines of one operation at level 6:
 //     FunctionScope scope(kLogModule, "Package::Install");
 //     ...
 //     return scope.Result(code);   // "Exiting function Package::Install with result <code>"
 // A scope that ends without Result() logs the plain "Exiting function <name>" line.
+// The lines carry the line numbers of the scope's declaration and of the Result() call.
 class FunctionScope {
 public:
-    FunctionScope(const char* module, const char* name, bool hexResult = false);
+    FunctionScope(const char* module, const char* name, bool hexResult = false,
+                  unsigned line = INSTALLER_CALLER_LINE);
     FunctionScope(const FunctionScope&) = delete;
     FunctionScope& operator=(const FunctionScope&) = delete;
     ~FunctionScope();
 
-    DWORD Result(DWORD code) { result_ = code; hasResult_ = true; return code; }
+    DWORD Result(DWORD code, unsigned line = INSTALLER_CALLER_LINE) {
+        result_ = code;
+        hasResult_ = true;
+        if (line != 0) line_ = line;
+        return code;
+    }
 
 private:
     const char* module_;
     const char* name_;
     bool hexResult_;
+    unsigned line_;
     bool hasResult_ = false;
     DWORD result_ = 0;
 };
+
+// ---------------------------------------------------------------------------------------------
+// Building blocks of the log call, for tests.
+
+// The formatted message: `measuredSize` is the count-only formatter's length plus 1 (0 when the
+// text cannot be measured), `writtenSize` the bounded formatter's result plus 1, `text` what the
+// bounded formatter left in the buffer (empty when it failed).
+struct FormattedLogText {
+    int measuredSize = 0;
+    int writtenSize = 0;
+    std::string text;
+};
+FormattedLogText FormatLogText(const char* format, va_list args);
+
+// Everything the log call does after formatting: trace message 10, the file record, and on a
+// size mismatch trace message 11 and the mismatch record.
+void WriteLogMessage(const char* sourceFile, unsigned line, unsigned level, const FormattedLogText& message);
+
+// Record bodies as they follow the "<time> InstallHelper.cpp: " head of a file record.
+std::string LogRecordBody(const char* sourceFile, unsigned line, const std::string& message);
+std::string MismatchRecordBody(const char* sourceFile, int measuredSize, int writtenSize);
+// "dd/mm/yy HH:MM:SS" of a local time.
+std::string LogTimestamp(const SYSTEMTIME& localTime);
+// The -l value less one trailing "\" or "/", and the directory to create for it: the part up to
+// and including the last "\" (empty when there is no "\").
+std::wstring LogFilePathOf(const std::wstring& logPath);
+std::wstring LogDirectoryOf(const std::wstring& logFilePath);
+
+// The trace entry points. The log call reaches the platform only through these, so that tests
+// can put recorders in their place (the platform's trace session is not needed for a test).
+struct TraceHooks {
+    ULONG (WINAPI* registerTraceGuids)(WMIDPREQUEST, PVOID, LPCGUID, ULONG, PTRACE_GUID_REGISTRATION, LPCWSTR,
+                                       LPCWSTR, PTRACEHANDLE) = nullptr;
+    ULONG (WINAPI* unregisterTraceGuids)(TRACEHANDLE) = nullptr;
+    TRACEHANDLE (WINAPI* getTraceLoggerHandle)(PVOID) = nullptr;
+    UCHAR (WINAPI* getTraceEnableLevel)(TRACEHANDLE) = nullptr;
+    ULONG (WINAPI* getTraceEnableFlags)(TRACEHANDLE) = nullptr;
+    // Null: the TraceEvent fallback below stands in, as when advapi32 lacks "TraceMessage".
+    ULONG (__cdecl* traceMessage)(TRACEHANDLE, ULONG, LPCGUID, USHORT, ...) = nullptr;
+    ULONG (__cdecl* traceMessageVa)(TRACEHANDLE, ULONG, LPCGUID, USHORT, va_list) = nullptr;
+    ULONG (WINAPI* traceEvent)(TRACEHANDLE, PEVENT_TRACE_HEADER) = nullptr;
+};
+// Replaces the platform's entry points (null puts them back). Takes effect at the next
+// InitializeLog.
+void SetTraceHooksForTests(const TraceHooks* hooks);
+
+// The provider's control callback (request 4 enables, 5 disables, anything else gives 87).
+ULONG WINAPI TraceControlCallback(WMIDPREQUESTCODE requestCode, PVOID context, ULONG* bufferSize, PVOID buffer);
+
+// The trace message sent with TraceEvent where "TraceMessage" is missing: the arguments are
+// (pointer, size) pairs ending with a null pointer.
+ULONG TraceMessageFallbackVa(TRACEHANDLE logger, ULONG messageFlags, LPCGUID messageGuid, USHORT number,
+                             va_list args);
