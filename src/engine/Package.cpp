@@ -341,9 +341,17 @@ void Feature::ValidateOemContentPresence() {
     }
 }
 
+namespace {
+// "C:" names the current directory of drive C, but "C:" followed by "\*.*" is the root of C: both
+// spellings are checked.
+bool IsProtectedTarget(const std::wstring& path) {
+    return IsProtectedDirectory(path) || IsProtectedDirectory(path + L"\\");
+}
+} // namespace
+
 bool DeleteDirectoryContents(const std::wstring& path) {
     if (path.empty()) return false;
-    if (IsProtectedDirectory(path)) {
+    if (IsProtectedTarget(path)) {
         LOG(LogLevel::Error, "Refusing to delete protected directory %S", path.c_str());
         return false;
     }
@@ -495,7 +503,7 @@ bool ReadRegistryString(const std::wstring& keyPath, const std::wstring& valueNa
 }
 
 DWORD RemoveInstallDirectory(const std::wstring& path) {
-    if (IsProtectedDirectory(path)) {
+    if (IsProtectedTarget(path)) {
         LOG(LogLevel::Error, "Refusing to delete protected directory %S", path.c_str());
         return ERROR_ACCESS_DENIED;
     }

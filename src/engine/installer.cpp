@@ -35,15 +35,19 @@ Service* EngineService(Package& package) {
     return package.features.front()->services.front().get();
 }
 
+DWORD DeleteInstallReference() {
+    const LSTATUS deleted = ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kInstallReferenceKey);
+    if (deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    LOG(LogLevel::Error, "Failed to delete the install reference %S. Error Code: %d", kInstallReferenceKey, deleted);
+    return static_cast<DWORD>(deleted);
+}
+
 // A package uninstall that succeeded leaves no install reference behind, whether or not the
 // document's own registry elements own the product key; a failed one keeps it, so that a retry
 // still finds the installed directory.
 DWORD RemoveInstallReferenceAfterUnInstall(DWORD packageResult) {
     if (packageResult != ERROR_SUCCESS && packageResult != ERROR_SUCCESS_REBOOT_REQUIRED) return ERROR_SUCCESS;
-    const LSTATUS deleted = ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kInstallReferenceKey);
-    if (deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    LOG(LogLevel::Error, "Failed to delete the install reference %S. Error Code: %d", kInstallReferenceKey, deleted);
-    return static_cast<DWORD>(deleted);
+    return DeleteInstallReference();
 }
 
 DWORD InstallAction(Package& package, const std::wstring* configurationPath, const std::wstring& installDirectory,
@@ -177,7 +181,11 @@ DWORD Install(Package& package, const std::wstring& installDirectory) {
 
     if (result != ERROR_DIR_NOT_EMPTY) {
         LOG(LogLevel::Error, "%s", "Failed to Install, Starting RollBack.");
-        RemoveInstallReferenceAfterUnInstall(package.UnInstall());
+        package.UnInstall();
+        // The reference was written by this install, which did not happen: a rollback that
+        // stumbles over elements the install never reached must not leave the machine looking
+        // installed.
+        DeleteInstallReference();
     }
     LOG(LogLevel::Detail, "%s %s with result %d", "Exiting function", "Install", result);
     return result;
