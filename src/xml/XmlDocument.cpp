@@ -57,11 +57,6 @@ public:
         if (!v_.bstrVal) throw std::bad_alloc();
     }
     // Holds an interface pointer; adds its own reference.
-    explicit Variant(IUnknown* unknown) : Variant() {
-        v_.vt = VT_UNKNOWN;
-        v_.punkVal = unknown;
-        if (unknown) unknown->AddRef();
-    }
     explicit Variant(IDispatch* dispatch) : Variant() {
         v_.vt = VT_DISPATCH;
         v_.pdispVal = dispatch;
@@ -208,6 +203,7 @@ bool XmlDocument::EnsureCreated() {
 
 bool XmlDocument::LoadText(const std::string& text) {
     document_.reset();
+    schemas_.reset();
     created_ = false;
     version_ = 0;
     if (!EnsureCreated()) return false;
