@@ -1,8 +1,6 @@
 // What the two embedded schemas accept and reject, shown on small documents and the samples.
 #include <gtest/gtest.h>
 
-#include <set>
-#include "policy/PolicyCommon.h"
 #include "support/TestFiles.h"
 #include "xml/XmlDocument.h"
 #include "xml/XmlTestSupport.h"
@@ -224,57 +222,6 @@ TEST(ConfigurationSchema, AcceptsAndRejects) {
 TEST(ConfigurationSchema, SampleConfigurationIsValid) {
     std::wstring error;
     EXPECT_TRUE(LoadValidated(L"nvxcrvconfig.xsd", FixturePath(L"configuration.xml"), error)) << ToUtf8(error);
-}
-
-// The first child element of that qualified name (the selection has no namespace bindings, so
-// prefixed names are matched by hand).
-XmlNode ChildNamed(const XmlNode& node, const std::wstring& name) {
-    XmlNodeList children = node.SelectNodes(L"./*");
-    for (long i = 0; i < children.Length(); ++i)
-        if (children.Item(i).GetName() == name) return children.Item(i);
-    return {};
-}
-
-// The value elements each policy group admits, read from the schema itself.
-std::set<std::wstring> AdmittedBy(const XmlNode& schema, const std::wstring& policyElement) {
-    std::set<std::wstring> names;
-    XmlNodeList declarations = schema.SelectNodes(L"./*");
-    for (long i = 0; i < declarations.Length(); ++i) {
-        XmlNode declaration = declarations.Item(i);
-        if (declaration.GetName() != L"xs:element" || declaration.GetAttribute(L"name") != policyElement) continue;
-        XmlNodeList refs = ChildNamed(ChildNamed(declaration, L"xs:complexType"), L"xs:all").SelectNodes(L"./*");
-        for (long j = 0; j < refs.Length(); ++j) names.insert(refs.Item(j).GetAttribute(L"ref"));
-    }
-    return names;
-}
-
-// Every value element a group admits must be known to the policy writer (save the five that are
-// deliberately uncatalogued), and every catalogued element save the two that no group admits
-// must be admitted somewhere: a misspelt name in either place shows here.
-TEST(ConfigurationSchema, AdmittedValuesMatchThePolicyCatalogue) {
-    XmlDocument document;
-    ASSERT_TRUE(document.LoadText(LoadSchemaResource(L"nvxcrvconfig.xsd")));
-    XmlNode schema = document.Root().SelectSingleNode(L"./*");
-    ASSERT_EQ(L"xs:schema", schema.GetName());
-
-    const std::set<std::wstring> uncatalogued = {
-        L"AV_POLICY_ENABLE_COOKIE_SCANNING_OBSOLETE", L"AV_POLICY_PRIMARY_ACTION_COOKIE_OBSOLETE",
-        L"AV_POLICY_SECONDARY_ACTION_COOKIE_OBSOLETE", L"AV_POLICY_REPAIR_BACKUP_COOKIE_OBSOLETE",
-        L"AV_POLICY_CLQ_SERVER_IP"};
-    std::set<std::wstring> admitted;
-    for (const wchar_t* group : {L"OASPolicy", L"ODSPolicy", L"GlobalPolicy"}) {
-        const std::set<std::wstring> names = AdmittedBy(schema, group);
-        EXPECT_FALSE(names.empty()) << ToUtf8(group);
-        for (const auto& name : names) {
-            const bool catalogued = PolicyCatalogue::Instance().GetValueKind(name) != PolicyKindNotCatalogued;
-            EXPECT_EQ(uncatalogued.count(name) == 0, catalogued) << ToUtf8(group) << " admits " << ToUtf8(name);
-            admitted.insert(name);
-        }
-    }
-    std::set<std::wstring> notAdmitted;
-    for (const auto& row : PolicyNameTable())
-        if (admitted.count(row.name) == 0) notAdmitted.insert(row.name);
-    EXPECT_EQ((std::set<std::wstring>{L"AV_POLICY_DRIVER_CLASSIFICATION", L"AV_POLICY_STORAGE_CONFIG"}), notAdmitted);
 }
 
 } // namespace
