@@ -265,7 +265,7 @@ FormattedLogText FormatLogText(const char* format, va_list args) {
     FormattedLogText result;
     va_list measure;
     va_copy(measure, args);
-    const int count = format != nullptr ? ::_vscprintf(format, measure) : -1;
+    const int count = ::_vscprintf(format, measure);
     va_end(measure);
     result.measuredSize = count + 1;
     if (result.measuredSize <= 0) {
