@@ -20,6 +20,11 @@ const wchar_t kSingleInstanceEventName[] = L"ORIOLEINSTALLER";
 // Installed engines up to this version restart their service themselves after a repair.
 const wchar_t kSelfRestartingEngineVersion[] = L"1.0.0.1575.1";
 const long kAutomaticStart = 2;
+// The controller's own trace messages: the entries of Install (10) and RepairFiles (11), which
+// go to the trace only.
+const GUID kControllerMessageGuid = { 0xF065DF86, 0xBD9A, 0xC1D9, { 0xE4, 0x20, 0x76, 0xCE, 0x85, 0x2F, 0xF9, 0x4E } };
+const USHORT kInstallEntryMessage = 10;
+const USHORT kRepairFilesEntryMessage = 11;
 
 bool IsDirectoryCreated(int code) {
     return code == ERROR_SUCCESS || code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
@@ -152,8 +157,7 @@ DWORD PerformAction(Package& package, Action action, const std::wstring* configu
 }
 
 DWORD Install(Package& package, const std::wstring& installDirectory) {
-    // The entry of this function goes to the trace only, as the controller's own message 10.
-    // The shell's function for sending it is not available yet, so the entry is not sent.
+    TraceOwnMessage(kControllerMessageGuid, kInstallEntryMessage, LogLevel::Detail, "Entered function", "Install");
     DWORD result = package.IsPreRequisitesInstalled();
     if (result == ERROR_SUCCESS) result = InstallHelper::InstallRefKey();
     if (result != ERROR_SUCCESS) {
@@ -321,8 +325,8 @@ DWORD Repair(Package& package, const std::wstring* configurationPath, const std:
 }
 
 DWORD RepairFiles(const std::wstring& installDirectory, const std::wstring& contentPath, Package& package) {
-    // The entry of this function goes to the trace only, as the controller's own message 11.
-    // The shell's function for sending it is not available yet, so the entry is not sent.
+    TraceOwnMessage(kControllerMessageGuid, kRepairFilesEntryMessage, LogLevel::Detail, "Entered function",
+                    "RepairFiles");
     DWORD result = InstallHelper::InstallRefKey();
     if (result == ERROR_SUCCESS) {
         const int created = CreateDirectoryWithParents(installDirectory);

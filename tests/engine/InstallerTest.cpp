@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <cstdarg>
 #include "engine/InstallHelper.h"
 #include "engine/installer.h"
 #include "EngineFixture.h"
@@ -67,6 +68,39 @@ TEST_F(ControllerTest, InstallThenUnInstallLeavesNeitherFilesNorRecords) {
 
     EXPECT_EQ(Perform(*again, Action::UnInstall), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_NE(LogText().find(L"Failed to UnInstall as Tarnex not Installed."), std::wstring::npos);
+}
+
+// True when some string value of the HKLM key holds exactly `data`.
+bool KeyHoldsString(const std::wstring& subKey, const std::wstring& data) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    bool found = false;
+    for (DWORD i = 0; !found; ++i) {
+        wchar_t name[256] = {};
+        DWORD nameLength = 256;
+        wchar_t value[1024] = {};
+        DWORD size = sizeof(value) - sizeof(wchar_t);
+        DWORD type = 0;
+        if (::RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        found = type == REG_SZ && data == value;
+    }
+    ::RegCloseKey(key);
+    return found;
+}
+
+TEST_F(ControllerTest, InstallCreatesTheQuarantineDirectoryAndRecordsItAsBackupDirectory) {
+    const std::wstring quarantine = dir_ / L"q\\nested";
+    auto package = LoadPackage(SimplePackage());
+
+    ASSERT_EQ(Perform(*package, Action::Install, nullptr, &quarantine), static_cast<DWORD>(ERROR_SUCCESS));
+
+    EXPECT_TRUE(DirectoryExists(quarantine));
+    EXPECT_EQ(InstallContext().backupDirectory, quarantine);
+    EXPECT_TRUE(KeyHoldsString(L"SOFTWARE\\Norvex\\Coravel\\BULWARKGLOBAL\\GLOBAL", quarantine));
+    EXPECT_NE(LogText().find(L"Succeeded to create entry for Backup Directory."), std::wstring::npos);
 }
 
 TEST_F(ControllerTest, InstallRefusesAnExistingInstallationOrMissingContent) {
@@ -184,6 +218,100 @@ TEST_F(ControllerTest, ConfigurationThatDoesNotLoadFailsInstallAndVerifyButNotUn
     EXPECT_EQ(Perform(*package, Action::Install, &broken), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(InstallReferenceExists());
     EXPECT_FALSE(DirectoryExists(install_));
+}
+
+// A trace controller enabled at level 6 with flag 0x2, standing in for the platform's entry points.
+struct TraceCapture {
+    struct Message { GUID guid; USHORT number; std::vector<std::string> arguments; };
+    WMIDPREQUEST callback = nullptr;
+    PVOID context = nullptr;
+    std::vector<Message> messages;
+};
+TraceCapture* g_capture = nullptr;
+
+ULONG WINAPI CaptureRegister(WMIDPREQUEST callback, PVOID context, LPCGUID, ULONG, PTRACE_GUID_REGISTRATION, LPCWSTR,
+                             LPCWSTR, PTRACEHANDLE handle) {
+    g_capture->callback = callback;
+    g_capture->context = context;
+    *handle = 1;
+    return ERROR_SUCCESS;
+}
+ULONG WINAPI CaptureUnregister(TRACEHANDLE) { return ERROR_SUCCESS; }
+TRACEHANDLE WINAPI CaptureLogger(PVOID) { return 7; }
+UCHAR WINAPI CaptureLevel(TRACEHANDLE) { return 6; }
+ULONG WINAPI CaptureFlags(TRACEHANDLE) { return 0x2; }
+ULONG __cdecl CaptureMessage(TRACEHANDLE, ULONG, LPCGUID guid, USHORT number, ...) {
+    TraceCapture::Message message{ *guid, number, {} };
+    va_list args;
+    va_start(args, number);
+    for (;;) {
+        const void* data = va_arg(args, PVOID);
+        if (data == nullptr) break;
+        const SIZE_T size = va_arg(args, SIZE_T);
+        message.arguments.emplace_back(static_cast<const char*>(data), size);
+    }
+    va_end(args);
+    g_capture->messages.push_back(message);
+    return ERROR_SUCCESS;
+}
+
+class ControllerTraceTest : public ControllerTest {
+protected:
+    void SetUp() override {
+        ControllerTest::SetUp();
+        g_capture = &capture_;
+        hooks_.registerTraceGuids = &CaptureRegister;
+        hooks_.unregisterTraceGuids = &CaptureUnregister;
+        hooks_.getTraceLoggerHandle = &CaptureLogger;
+        hooks_.getTraceEnableLevel = &CaptureLevel;
+        hooks_.getTraceEnableFlags = &CaptureFlags;
+        hooks_.traceMessage = &CaptureMessage;
+        SetTraceHooksForTests(&hooks_);
+        InitializeLog(logPath_);
+        ASSERT_NE(capture_.callback, nullptr);
+        ULONG size = 0;
+        int buffer = 0;
+        ASSERT_EQ(capture_.callback(WMI_ENABLE_EVENTS, capture_.context, &size, &buffer), 0u);
+    }
+    void TearDown() override {
+        ControllerTest::TearDown();
+        SetTraceHooksForTests(nullptr);
+        InitializeLog(L"");
+        UninitializeLog(L"");
+        g_capture = nullptr;
+    }
+
+    // The controller's own messages, as "number: text, text".
+    std::vector<std::string> ControllerMessages() const {
+        const GUID controller = { 0xF065DF86, 0xBD9A, 0xC1D9, { 0xE4, 0x20, 0x76, 0xCE, 0x85, 0x2F, 0xF9, 0x4E } };
+        std::vector<std::string> found;
+        for (const auto& message : capture_.messages) {
+            if (!IsEqualGUID(message.guid, controller)) continue;
+            std::string line = std::to_string(message.number) + ":";
+            for (const auto& argument : message.arguments) line += " " + argument;
+            found.push_back(line);
+        }
+        return found;
+    }
+
+    TraceHooks hooks_;
+    TraceCapture capture_;
+};
+
+TEST_F(ControllerTraceTest, InstallAndRepairFilesSendTheirEntryOnlyAsTheControllersOwnMessage) {
+    auto package = LoadPackage(SimplePackage());
+    EXPECT_EQ(Install(*package, install_), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(RepairFiles(install_, content_, *package), static_cast<DWORD>(ERROR_SUCCESS));
+
+    // Each text goes with its terminating NUL.
+    const std::string nul(1, '\0');
+    EXPECT_EQ(ControllerMessages(), (std::vector<std::string>{ "10: Entered function" + nul + " Install" + nul,
+                                                               "11: Entered function" + nul + " RepairFiles" + nul }));
+    const std::wstring log = LogText();
+    EXPECT_EQ(log.find(L"Entered function Install\r"), std::wstring::npos);
+    EXPECT_EQ(log.find(L"Entered function RepairFiles"), std::wstring::npos);
+    EXPECT_NE(log.find(L"Exiting function Install with result 0"), std::wstring::npos);
+    EXPECT_NE(log.find(L"Exiting function RepairFiles with result 0"), std::wstring::npos);
 }
 
 TEST(DirectoryEmptiness, OnlyDotEntriesOrAnUnreadableDirectoryCountAsEmpty) {
