@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include "operations/FileHelpers.h"
+#include "shell/Handles.h"
+#include "OperationsTestSupport.h"
+#include "PendingRenames.h"
+
+namespace {
+
+TEST(ExtendedPath, PrefixesOnlyPathsLongerThanTheLimit) {
+    const std::wstring local = L"C:\\" + std::wstring(258, L'x');          // 261 characters
+    const std::wstring unc = L"\\\\server\\share\\" + std::wstring(250, L'y');
+    const std::wstring fits = L"C:\\" + std::wstring(257, L'x');           // 260 characters
+    struct Case { std::wstring path; size_t limit; std::wstring expected; };
+    const Case cases[] = {
+        { local, 260, L"\\\\?\\" + local },
+        { unc, 260, L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L'y') },
+        { fits, 260, fits },
+        { fits, 248, L"\\\\?\\" + fits },
+        { L"\\\\?\\" + local, 260, L"\\\\?\\" + local },
+        { L"\\\\.\\" + local, 260, L"\\\\.\\" + local },
+        { L"", 0, L"" },
+        { L"C:\\a", 260, L"C:\\a" },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ExtendedPath(c.path, c.limit), c.expected) << ToUtf8(c.path.substr(0, 20)) << "... limit " << c.limit;
+    }
+}
+
+TEST(FullPathLong, GivesThePlainFullPathForLongAndShortPaths) {
+    TempDir dir;
+    // Beyond the limit the call sees the "\\?\" form; the prefix does not come back.
+    const std::wstring longPath = dir / (std::wstring(150, L'a') + L"\\" + std::wstring(150, L'b') + L"\\c.txt");
+    std::wstring full;
+    const DWORD length = FullPathLong(longPath, full);
+    EXPECT_EQ(full, longPath);
+    EXPECT_EQ(length, longPath.size());
+
+    std::wstring shortFull;
+    EXPECT_GT(FullPathLong(dir / L"x\\..\\y", shortFull), 0u);
+    EXPECT_EQ(shortFull, dir / L"y");
+}
+
+TEST(ProgramDirectory, IsTheRunningProgramsFolderWithATrailingBackslash) {
+    std::wstring directory;
+    ASSERT_EQ(GetProgramDirectory(directory), 0u);
+    EXPECT_EQ(directory, TestProgramDirectory());
+    EXPECT_EQ(directory.back(), L'\\');
+}
+
+TEST(ProtectedDirectories, CoverDriveRootsAndTheWindowsAndSystemFolders) {
+    wchar_t windows[MAX_PATH] = {};
+    wchar_t system[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring windowsUpper = windows;
+    for (auto& c : windowsUpper) c = static_cast<wchar_t>(towupper(c));
+    TempDir dir;
+    struct Case { std::wstring path; bool protectedDirectory; };
+    const Case cases[] = {
+        { L"C:\\", true }, { L"C:", true }, { L"c:\\", true }, { L"\\\\?\\C:\\", true }, { L"\\\\?\\C:", true },
+        { L"D:\\", true }, { L"", true },
+        { windows, true }, { std::wstring(windows) + L"\\", true }, { windowsUpper, true },
+        { L"\\\\?\\" + std::wstring(windows), true },
+        { system, true }, { std::wstring(system) + L"\\", true }, { std::wstring(system) + L"\\drivers\\..", true },
+        { std::wstring(system) + L"\\drivers", false },
+        { std::wstring(windows) + L"\\Temp", false },
+        { dir.Path(), false }, { dir.Path() + L"\\", false },
+        { L"C:\\Program Files\\Tarnex", false },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsProtectedDirectory(c.path), c.protectedDirectory) << ToUtf8(c.path);
+    }
+}
+
+// The copy helpers with files under a temporary folder; the restart list is put back afterwards.
+class CopyHelpers : public testing::Test {
+protected:
+    void SetUp() override {
+        source_ = dir_ / L"new.dll";
+        target_ = dir_ / L"installed.dll";
+        ASSERT_TRUE(WriteFileBytes(source_, "new content"));
+        ASSERT_TRUE(WriteFileBytes(target_, "old content"));
+    }
+
+    TempDir dir_{ L"copy" };
+    PendingRenamesGuard pendingRenames_;
+    std::wstring source_;
+    std::wstring target_;
+};
+
+TEST_F(CopyHelpers, CopyAndReplaceOverwritesAndReportsTheCopyError) {
+    EXPECT_EQ(InstallHelper::CopyAndReplaceFile(source_, target_), 0u);
+    EXPECT_EQ(ReadFileBytes(target_), "new content");
+    EXPECT_EQ(InstallHelper::CopyAndReplaceFile(dir_ / L"missing.dll", target_), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(InstallHelper::CopyAndReplaceFile(source_, dir_ / L"no\\such\\folder.dll"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(CopyHelpers, CopyAtRebootRenamesABusyFileAsideAndSchedulesItsDeletion) {
+    // Held the way a loaded library is: readable and renamable, not writable.
+    UniqueFileHandle holder(::CreateFileW(target_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    ASSERT_EQ(InstallHelper::CopyAndReplaceFile(source_, target_), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+    EXPECT_EQ(InstallHelper::CopyAtReboot(source_, target_), 0u);
+    holder.reset();
+    EXPECT_EQ(ReadFileBytes(target_), "new content");
+    EXPECT_EQ(ReadFileBytes(target_ + L"_"), "old content");
+    EXPECT_TRUE(HasPendingRename(target_ + L"_", L""));
+}
+
+TEST_F(CopyHelpers, CopyAtRebootPutsTheOriginalBackWhenTheCopyFails) {
+    const std::wstring missingSource = dir_ / L"missing.dll";
+    EXPECT_EQ(InstallHelper::CopyAtReboot(missingSource, target_), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ReadFileBytes(target_), "old content");
+    EXPECT_FALSE(FileExists(target_ + L"_"));
+    EXPECT_FALSE(AnyPendingRenameMentions(target_));
+}
+
+TEST_F(CopyHelpers, CopyAtRebootStagesTheCopyWhenTheTargetCannotBeRenamed) {
+    UniqueFileHandle holder(::CreateFileW(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    LogCapture log;
+    EXPECT_EQ(InstallHelper::CopyAtReboot(source_, target_), 0u);
+    holder.reset();
+    EXPECT_EQ(ReadFileBytes(target_), "old content");
+    EXPECT_EQ(ReadFileBytes(target_ + L"__"), "new content");
+    EXPECT_TRUE(HasPendingRename(target_ + L"__", target_));
+    EXPECT_TRUE(log.Contains(L"MoveFile failed with error code 32, attempting MoveFileEx")) << ToUtf8(log.Text());
+}
+
+TEST_F(CopyHelpers, CopyAtRebootFailsWhenNothingCouldBeStagedForTheRestart) {
+    UniqueFileHandle holder(::CreateFileW(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(InstallHelper::CopyAtReboot(dir_ / L"missing.dll", target_), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(AnyPendingRenameMentions(target_));
+}
+
+} // namespace
