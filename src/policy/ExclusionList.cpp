@@ -221,15 +221,21 @@ DWORD OperatingSystemVersionNumber(DWORD major, DWORD minor, const std::wstring&
     return (major * 100 + minor) * 10 + servicePackNumber;
 }
 
+// The version as the system reports it to this program (not the manifest-independent one): the
+// number only decides between the two network redirector names.
+#ifdef _MSC_VER
+#pragma warning(push)
+#pragma warning(disable : 4996)   // GetVersionExW is declared deprecated
+#endif
 DWORD RunningVersionNumber() {
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof(info);
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996)
-#endif
     if (!::GetVersionExW(&info)) return 0;
     return OperatingSystemVersionNumber(info.dwMajorVersion, info.dwMinorVersion, info.szCSDVersion);
 }
+#ifdef _MSC_VER
+#pragma warning(pop)
+#endif
 
 LUID ProcessLogonSession() {
     LUID session{};

@@ -142,6 +142,14 @@ TEST(PolicyCatalogue, NameAndEntryTablesDescribeTheSameHundredAndTenIdentifiers)
     }
     EXPECT_EQ(named, entered);
 
+    // The overrides are recorded after the policies are written; that order is only safe while
+    // no policy value carries the name of an override.
+    for (const PolicyEntryRow& row : PolicyEntryTable()) {
+        for (const wchar_t* overridden : { L"dwProductID", L"Start", L"dwContentMajorVersion", L"dwContentMinorVersion" }) {
+            EXPECT_NE(std::wstring(row.registryName), overridden) << row.id;
+        }
+    }
+
     const PolicyCatalogue& catalogue = PolicyCatalogue::Instance();
     EXPECT_EQ(catalogue.EntryCount(), 110u);
     EXPECT_EQ(catalogue.NameCount(), 110u);

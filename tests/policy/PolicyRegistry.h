@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 #include <gtest/gtest.h>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
