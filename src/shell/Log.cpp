@@ -75,9 +75,11 @@ struct TraceState {
     TraceHooks testHooks;
 };
 
+// Never destroyed, so that a record written while static objects are destroyed at exit still
+// finds its state.
 TraceState& Trace() {
-    static TraceState state;
-    return state;
+    static TraceState* state = new TraceState;
+    return *state;
 }
 
 // "TraceMessage" and "TraceMessageVa" are looked up at run time; the fallback stands in for what
@@ -168,8 +170,8 @@ struct DebugLogFile {
 };
 
 DebugLogFile& Sink() {
-    static DebugLogFile sink;
-    return sink;
+    static DebugLogFile* sink = new DebugLogFile;
+    return *sink;
 }
 
 std::wstring Widen(const std::string& text) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <cwchar>
+#include <iterator>
 #include <string>
 #include <vector>
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <cwctype>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <random>
