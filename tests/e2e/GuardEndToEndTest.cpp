@@ -1,6 +1,7 @@
 // What the installer refuses before it touches the machine: a second installer, actions on an
 // engine that is not installed, an install over an installed engine or without content.
 #include <gtest/gtest.h>
+#include <ostream>
 #include "e2e/PackageFixture.h"
 
 namespace e2e {
@@ -18,6 +19,10 @@ struct GuardCase {
     DWORD expected;
     const wchar_t* logLine;
 };
+
+// Test names and failure messages show the case by its name.
+void PrintTo(const GuardCase& c, std::ostream* os) { *os << c.name; }
+
 
 const GuardCase kGuardCases[] = {
     {"SecondInstance", Situation::AnotherInstallerRunning, Request::Install, ERROR_SINGLE_INSTANCE_APP,

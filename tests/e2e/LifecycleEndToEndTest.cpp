@@ -1,6 +1,7 @@
 // The life of an installation as an administrator runs it: install, verify, damage and repair,
 // upgrade, uninstall; each step is checked on the machine, in the report and in the log.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <map>
 #include "e2e/PackageFixture.h"
 
@@ -71,6 +72,11 @@ protected:
 };
 
 TEST_F(LifecycleTest, InstallPlacesFilesRegistryValuesAndReferenceAndRunsTheRuntimeInstaller) {
+    // A program where an unquoted path to the runtime installer would lead: "<root>\Tarnex Setup\..."
+    // started without quotes runs "<root>\Tarnex.exe" (it records into its own folder).
+    const std::wstring decoy = *root_ / L"Tarnex.exe";
+    ASSERT_TRUE(::CopyFileW(Payload(L"crt\\recording_helper.exe").c_str(), decoy.c_str(), FALSE));
+
     ASSERT_NO_FATAL_FAILURE(InstallLifecyclePackage());
 
     ExpectInstalledFilesMatchPayload();
@@ -107,6 +113,7 @@ TEST_F(LifecycleTest, InstallPlacesFilesRegistryValuesAndReferenceAndRunsTheRunt
 
     // The runtime installer ran once, quietly, from its quoted path, and its failure code did not
     // fail the install.
+    EXPECT_FALSE(FileExists(*root_ / L"recording_helper.log")) << "the program at the unquoted path ran";
     const auto runs = HelperRuns();
     ASSERT_EQ(1u, runs.size());
     const std::wstring helper = Payload(L"crt\\recording_helper.exe");
@@ -217,6 +224,21 @@ TEST_F(LifecycleTest, UninstallRemovesFilesDirectoriesRegistryRecordsAndTheRefer
     // build's destination.
     EXPECT_TRUE(DirectoryExists(contentDirectory_));
     EXPECT_EQ("not from the package", ReadFileBytes(contentDirectory_ + L"\\x86only.dll"));
+}
+
+TEST_F(PackageTest, InstallDirectoryWithTrailingBackslashIsRecordedAsGivenAndRemovedOnUninstall) {
+    std::vector<std::wstring> arguments = InstallArguments(L"lifecycle.xml");
+    const auto directory = std::find(arguments.begin(), arguments.end(), L"-d") + 1;
+    *directory += L"\\";
+    const ProcessResult install = RunInstaller(arguments);
+    ASSERT_EQ(0u, install.exitCode) << Describe(install, LogText());
+    EXPECT_EQ(std::optional<std::wstring>(installDirectory_ + L"\\"), ReadString(kReferenceKey, L"szInstallPath"));
+    EXPECT_EQ(ReadFileBytes(Payload(L"core\\engine.cfg")), ReadFileBytes(Installed(L"engine.cfg")));
+
+    const ProcessResult uninstall = RunInstaller(UninstallArguments(L"lifecycle.xml"));
+    ASSERT_EQ(0u, uninstall.exitCode) << Describe(uninstall, LogText());
+    EXPECT_FALSE(DirectoryExists(installDirectory_));
+    EXPECT_FALSE(KeyExists(kReferenceKey));
 }
 
 TEST_F(PackageTest, UninstallOfPackageOwningTheFamilyKeyRemovesTheWholeKey) {

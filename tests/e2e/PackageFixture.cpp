@@ -188,7 +188,9 @@ void PackageTest::SetUp() {
     root_ = std::make_unique<TempDir>(L"e2e");
     // A package folder name with a space, as under "Program Files".
     package_ = *root_ / L"Tarnex Setup";
-    installDirectory_ = *root_ / L"Program Files\\Norvex\\Tarnex";
+    // An install directory that does not exist yet, two levels below an existing one, with a
+    // non-ASCII letter in its name.
+    installDirectory_ = *root_ / L"Programmes\\Norvex\\Tarnex D\u00e9fense";
     contentDirectory_ = *root_ / L"Content";
     logPath_ = *root_ / L"installer.log";
 

@@ -1,6 +1,7 @@
 // Files another program holds open: repair and uninstall leave the work to the next restart,
 // report 3010, and the restart finishes it.
 #include <gtest/gtest.h>
+#include <ostream>
 #include "e2e/PackageFixture.h"
 
 namespace e2e {
@@ -14,6 +15,10 @@ struct HeldFileCase {
     const wchar_t* asideSuffix;  // the file next to the target after the repair
     bool newFileInPlaceAtOnce;   // whether the repaired file is in place before the restart
 };
+
+// Test names and failure messages show the case by its name.
+void PrintTo(const HeldFileCase& c, std::ostream* os) { *os << c.name; }
+
 
 // Held without any sharing, the file can be neither replaced nor renamed: the new build waits
 // beside it ("__") to be moved over it at the restart. Held the way a loaded image is (renaming

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <gtest/gtest.h>
+#include <ostream>
 #include "e2e/PackageFixture.h"
 
 namespace e2e {
@@ -14,6 +15,10 @@ struct FailingPackageCase {
     const wchar_t* document;
     DWORD expected;
 };
+
+// Test names and failure messages show the case by its name.
+void PrintTo(const FailingPackageCase& c, std::ostream* os) { *os << c.name; }
+
 
 // Both documents install a settings feature (a directory and registry values) and then copy
 // files; the third file fails after two were copied.
