@@ -30,7 +30,9 @@ void ExecuteOperation::Bind(const XmlNode& node) {
 DWORD ExecuteOperation::Install() {
     FunctionScope scope(kLogModule, "ExecuteOperation::Install");
     std::wstring directory;
-    GetProgramDirectory(directory);
+    // Without the program's own folder the path would point at the root of the current drive.
+    const DWORD located = GetProgramDirectory(directory);
+    if (located != ERROR_SUCCESS) return scope.Result(located);
     const std::wstring commandLine = BuildExecuteCommandLine(directory, source_, fileName_);
     if (commandLine.empty()) return scope.Result(ERROR_INSUFFICIENT_BUFFER);
 
