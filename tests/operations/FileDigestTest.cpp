@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cwctype>
+
 #include "operations/FileDigest.h"
 #include "operations/FileHelpers.h"
 #include "OperationsTestSupport.h"

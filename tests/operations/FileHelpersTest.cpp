@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cwctype>
+
 #include "operations/FileHelpers.h"
 #include "shell/Handles.h"
 #include "OperationsTestSupport.h"

@@ -2,6 +2,7 @@
 // The restart-time rename list of the machine: saved before a test, put back after it, and read
 // as the pairs the test scheduled.
 #include <windows.h>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>

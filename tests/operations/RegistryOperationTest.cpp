@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "engine/InstallContext.h"
 #include "operations/RegistryHelpers.h"
 #include "operations/RegistryOperation.h"
