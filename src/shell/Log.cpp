@@ -203,7 +203,7 @@ bool OpenStream(DebugLogFile& sink) {
     return true;
 }
 
-void WriteRecord(const std::string& body) {
+void WriteRecord(const std::wstring& body) {
     DebugLogFile& sink = Sink();
     std::lock_guard<std::mutex> guard(sink.lock);
     if (!sink.enabled) return;
@@ -215,7 +215,47 @@ void WriteRecord(const std::string& body) {
     }
     WritePiece(sink, Widen(kLogModuleFileName));
     WritePiece(sink, L": ");
-    WritePiece(sink, Widen(body));
+    WritePiece(sink, body);
+}
+
+// The narrow format with the roles of the string and character conversions swapped, for the
+// wide formatter: there "%s" takes a UTF-16 string and "%S" a narrow one. Conversions with an
+// explicit size ("%ls", "%hs") mean the same in both and stay.
+std::wstring WideFormatOf(const char* format) {
+    std::wstring wide;
+    for (const char* p = format; *p; ++p) {
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
+        if (*p != '%') continue;
+        ++p;
+        if (*p == '\0') break;
+        if (*p == '%') { wide.push_back(L'%'); continue; }
+        bool sized = false;
+        while (*p && strchr("-+ #0123456789.*hlwLIjzt", *p)) {
+            if (strchr("hlwL", *p)) sized = true;
+            if (*p == 'I' && !(p[1] == '3' || p[1] == '6')) sized = true;
+            wide.push_back(static_cast<wchar_t>(*p));
+            ++p;
+        }
+        if (*p == '\0') break;
+        wchar_t conversion = static_cast<wchar_t>(static_cast<unsigned char>(*p));
+        if (!sized) {
+            if (conversion == L's') conversion = L'S';
+            else if (conversion == L'S') conversion = L's';
+            else if (conversion == L'c') conversion = L'C';
+            else if (conversion == L'C') conversion = L'c';
+        }
+        wide.push_back(conversion);
+    }
+    return wide;
+}
+
+std::string Utf8Of(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return std::string();
+    std::string out(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
+    return out;
 }
 
 void __cdecl IgnoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, uintptr_t) {}
@@ -265,11 +305,34 @@ std::wstring FullPath(const std::wstring& path) {
 
 FormattedLogText FormatLogText(const char* format, va_list args) {
     FormattedLogText result;
+    // No format: an empty message. Checked here, before any formatter sees it, because the
+    // formatters' declarations let the compiler assume a non-null format afterwards.
+    if (format == nullptr) return result;
     va_list measure;
     va_copy(measure, args);
     const int count = ::_vscprintf(format, measure);
     va_end(measure);
     result.measuredSize = count + 1;
+    if (count < 0) {
+        // A UTF-16 argument with letters the narrow formatter cannot convert: format the whole
+        // message as UTF-16 rather than lose it.
+        const std::wstring wideFormat = WideFormatOf(format);
+        va_list wideMeasure;
+        va_copy(wideMeasure, args);
+        const int wideCount = ::_vscwprintf(wideFormat.c_str(), wideMeasure);
+        va_end(wideMeasure);
+        if (wideCount >= 0) {
+            std::vector<wchar_t> buffer(static_cast<size_t>(wideCount) + 1, L'\0');
+            const int written = ::_vsnwprintf(buffer.data(), buffer.size(), wideFormat.c_str(), args);
+            if (written == wideCount) {
+                result.wide = true;
+                result.wideText.assign(buffer.data(), static_cast<size_t>(written));
+                result.text = Utf8Of(result.wideText);
+                result.measuredSize = result.writtenSize = wideCount + 1;
+                return result;
+            }
+        }
+    }
     if (result.measuredSize <= 0) {
         // Not even measurable: the record carries an empty message.
         result.measuredSize = 0;
@@ -326,12 +389,18 @@ void WriteLogMessage(const char* sourceFile, unsigned line, unsigned level, cons
     if (TraceControlBlock* block = EnabledBlock(level)) {
         SendLogMessage(*block, sourceFile, line, message.text.c_str());
     }
-    WriteRecord(LogRecordBody(sourceFile, line, message.text));
+    if (message.wide) {
+        std::wstring body = Widen(LogRecordBody(sourceFile, line, std::string()));   // ends with "\r\n"
+        body.insert(body.size() - 2, message.wideText);
+        WriteRecord(body);
+    } else {
+        WriteRecord(Widen(LogRecordBody(sourceFile, line, message.text)));
+    }
     if (message.measuredSize != message.writtenSize) {
         if (TraceControlBlock* block = EnabledBlock(LogLevel::Warning)) {
             SendMismatchMessage(*block, message.measuredSize, message.writtenSize);
         }
-        WriteRecord(MismatchRecordBody(sourceFile, message.measuredSize, message.writtenSize));
+        WriteRecord(Widen(MismatchRecordBody(sourceFile, message.measuredSize, message.writtenSize)));
     }
 }
 

@@ -90,6 +90,10 @@ struct FormattedLogText {
     int measuredSize = 0;
     int writtenSize = 0;
     std::string text;
+    // Set when a UTF-16 argument could not be narrowed (letters outside the run-time's narrow
+    // character set): the message was formatted as UTF-16 instead, `text` holds it as UTF-8.
+    bool wide = false;
+    std::wstring wideText;
 };
 FormattedLogText FormatLogText(const char* format, va_list args);
 

@@ -391,6 +391,21 @@ TEST_F(LogFileTest, RecordHasTimeModuleSourceLineAndMessage) {
     EXPECT_TRUE(std::regex_match(afterBom, record)) << afterBom;
 }
 
+TEST_F(LogFileTest, PathWithLettersOutsideTheNarrowSetIsLoggedWhole) {
+    const std::wstring path = dir_ / L"install.log";
+    Open(path);
+    // Cyrillic and CJK letters have no narrow form in the run-time's default locale.
+    const std::wstring target = L"C:\\\u041f\u0440\u043e\u0433\u0440\\\u5b89\u88c5.dll";
+    InstallerDebugLog(".\\FileOperation", 7, LogLevel::Detail, "Copying file at reboot, from %S to %S (%s %d%%)",
+                      L"a.dll", target.c_str(), "narrow", 50);
+    Close(path);
+
+    const std::vector<std::wstring> records = Records(ReadLog(path));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(Body(records[0]),
+              L".\\FileOperation: 7: Copying file at reboot, from a.dll to " + target + L" (narrow 50%)");
+}
+
 TEST_F(LogFileTest, EveryOpeningAppendsWithItsOwnByteOrderMark) {
     const std::wstring path = dir_ / L"install.log";
     Open(path);
@@ -548,6 +563,14 @@ TEST(LogFormatTest, MeasuresAndFormatsWithMicrosoftConversions) {
     // Not measurable: an empty message and no mismatch.
     text = Format(nullptr);
     EXPECT_EQ(text.text, "");
+    EXPECT_EQ(text.measuredSize, text.writtenSize);
+}
+
+TEST(LogFormatTest, UnnarrowableArgumentFallsBackToUtf16WithoutAMismatch) {
+    FormattedLogText text = Format("%S|%s|%c|%ls|%hs", L"\u5b89", "n", 'c', L"\u0416", "h");
+    EXPECT_TRUE(text.wide);
+    EXPECT_EQ(text.wideText, L"\u5b89|n|c|\u0416|h");
+    EXPECT_EQ(text.text, "\xE5\xAE\x89|n|c|\xD0\x96|h");
     EXPECT_EQ(text.measuredSize, text.writtenSize);
 }
 
