@@ -67,9 +67,14 @@ DWORD InstallAction(Package& package, const std::wstring* configurationPath, con
         return ERROR_SERVICE_DOES_NOT_EXIST;
     }
 
+    // The backup-directory entry records the quarantine directory only once it exists: an entry
+    // for a directory that could not be made would replace the configuration's own value with an
+    // empty one.
+    bool backupDirectorySet = false;
     if (quarantineDirectory) {
         if (IsDirectoryCreated(CreateDirectoryWithParents(*quarantineDirectory))) {
             SetQuarantineDirectory(*quarantineDirectory);
+            backupDirectorySet = true;
         } else {
             LOG(LogLevel::Error, "%s", "Failed to create Quarantine directory.");
         }
@@ -80,10 +85,13 @@ DWORD InstallAction(Package& package, const std::wstring* configurationPath, con
         result = InstallConfiguration(*configurationPath);
         if (result != ERROR_SUCCESS) return result;
     }
-    if (quarantineDirectory) {
+    if (backupDirectorySet) {
         const DWORD entry = CreateBackupDirectoryEntry();
         if (entry != ERROR_SUCCESS) {
             LOG(LogLevel::Error, "Failed to create entry for Backup Directory. Error Code: %d", entry);
+            // Nothing of the package gets installed: the policies go too, so that the machine is
+            // left as it was.
+            if (configurationPath) UnInstallConfiguration(*configurationPath);
             return entry;
         }
         LOG(LogLevel::Information, "%s", "Succeeded to create entry for Backup Directory.");

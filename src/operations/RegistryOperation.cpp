@@ -228,6 +228,9 @@ DWORD RegKey::UnInstall() {
         } else {
             LOG(LogLevel::Detail, "Deleting Registry Key %S", subKey.c_str());
             result = static_cast<DWORD>(::SHDeleteKeyW(root, subKey.c_str()));
+            // A key that is already gone is what the removal is for (an earlier key of the same
+            // document may have held it): not a failure of the uninstall.
+            if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
         }
     }
     LOG(LogLevel::Detail, "%s %S", "End Uninstalling RegKey. KeyName: ", keyPath_.c_str());
@@ -249,6 +252,8 @@ DWORD RegKey::Verify() {
     ConsolePrintf(L"\nVerification succeeded for existance of Registry path %s.", subKey.c_str());
     DWORD result = ERROR_SUCCESS;
     for (const auto& value : values_) {
+        // Install writes only the values meant for this processor; the others are not expected.
+        if (!IsPlatformMatch(*value)) continue;
         value->SetKeyPath(keyPath_);
         const DWORD verified = value->Verify();
         if (verified != ERROR_SUCCESS) result = verified;

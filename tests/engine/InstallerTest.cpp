@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include "engine/InstallHelper.h"
 #include "engine/installer.h"
+#include "operations/RegistryHelpers.h"
 #include "EngineFixture.h"
 
 using namespace engine_test;
@@ -101,6 +102,22 @@ TEST_F(ControllerTest, InstallCreatesTheQuarantineDirectoryAndRecordsItAsBackupD
     EXPECT_EQ(InstallContext().backupDirectory, quarantine);
     EXPECT_TRUE(KeyHoldsString(L"SOFTWARE\\Norvex\\Coravel\\BULWARKGLOBAL\\GLOBAL", quarantine));
     EXPECT_NE(LogText().find(L"Succeeded to create entry for Backup Directory."), std::wstring::npos);
+}
+
+TEST_F(ControllerTest, QuarantineDirectoryThatCannotBeCreatedIsNotRecordedAndTheInstallGoesOn) {
+    const std::wstring blocker = dir_ / L"blocker.txt";
+    ASSERT_TRUE(WriteFileBytes(blocker, "x"));
+    const std::wstring quarantine = blocker + L"\\q";
+    auto package = LoadPackage(SimplePackage());
+
+    ASSERT_EQ(Perform(*package, Action::Install, nullptr, &quarantine), static_cast<DWORD>(ERROR_SUCCESS));
+
+    EXPECT_EQ(InstallContext().backupDirectory, L"");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norvex\\Coravel\\BULWARKGLOBAL\\GLOBAL"));
+    const std::wstring log = LogText();
+    EXPECT_NE(log.find(L"Failed to create Quarantine directory."), std::wstring::npos);
+    EXPECT_EQ(log.find(L"entry for Backup Directory"), std::wstring::npos);
+    EXPECT_NE(log.find(L"Install Successfull."), std::wstring::npos);
 }
 
 TEST_F(ControllerTest, InstallRefusesAnExistingInstallationOrMissingContent) {
