@@ -9,9 +9,7 @@
 #include <cpuid.h>
 #endif
 
-namespace {
-
-const uint32_t kRoundConstants[64] = {
+alignas(16) const uint32_t kSha256RoundConstants[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -21,6 +19,8 @@ const uint32_t kRoundConstants[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
 };
+
+namespace {
 
 const uint32_t kInitialState[8] = {
     0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
@@ -53,7 +53,7 @@ void Sha256BlocksPortable(uint32_t state[8], const uint8_t* data, size_t count) 
         for (int t = 0; t < 64; ++t) {
             const uint32_t s1 = RotateRight(e, 6) ^ RotateRight(e, 11) ^ RotateRight(e, 25);
             const uint32_t choose = (e & f) ^ (~e & g);
-            const uint32_t t1 = h + s1 + choose + kRoundConstants[t] + w[t];
+            const uint32_t t1 = h + s1 + choose + kSha256RoundConstants[t] + w[t];
             const uint32_t s0 = RotateRight(a, 2) ^ RotateRight(a, 13) ^ RotateRight(a, 22);
             const uint32_t majority = (a & b) ^ (a & c) ^ (b & c);
             const uint32_t t2 = s0 + majority;
