@@ -15,4 +15,5 @@ add_custom_target(demo_package ALL
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:installer> ${DEMO_PACKAGE}/installer.exe
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/examples/configuration.xml ${DEMO_PACKAGE}/configuration.xml
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/examples/invalid-package.xml ${DEMO_PACKAGE}/invalid-package.xml
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/examples/package.xml ${DEMO_PACKAGE}/sample-package.xml
   DEPENDS ${DEMO_PACKAGE}/package.xml installer)

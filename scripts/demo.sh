@@ -34,6 +34,12 @@ step "A document that fails validation: exit code 1465 (0x5b9) and the log lines
 installer -vi -x invalid-package.xml -d 'C:\Program Files\Tarnex' -c 'C:\TarnexContent' -l 'C:\TarnexLogs\rejected.log'
 show_log "$drive_c/TarnexLogs/rejected.log"
 
+step "The two sample documents (every element kind) loaded, validated and bound: verified on a machine without them"
+installer -vi -x sample-package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -c 'C:\TarnexContent' \
+  -l 'C:\TarnexLogs\samples.log' | tail -8
+echo "    (the service and driver elements are bound; their machine operations are not in this build: 0x78)"
+show_log "$drive_c/TarnexLogs/samples.log" | grep -E 'Tarnex Version|Completed' | sed 's/^ *//; s/^/    /'
+
 step "Install the demo package with its policies (-i ... -s configuration.xml -q ...)"
 installer -i -x package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -c 'C:\TarnexContent' \
   -q 'C:\TarnexQuarantine' -l 'C:\TarnexLogs\install.log'
