@@ -15,5 +15,7 @@ rm -rf "$prefix"
 mkdir -p "$prefix"
 wineserver -p </dev/null >/dev/null 2>&1
 wineboot -i </dev/null >/dev/null 2>&1
-# Tests change the machine (registry, files, services): they run one at a time.
-(cd "$build" && ctest --output-on-failure --timeout 300 "$@")
+# Tests change the machine (registry, files, services): they run one at a time. A test program
+# that fails is run once more, for the rare Wine start-up hiccup (a program ending at once
+# without output); a real failure fails twice and stays failed.
+(cd "$build" && ctest --output-on-failure --timeout 300 --repeat until-pass:2 "$@")
