@@ -6,6 +6,7 @@
 #include "engine/InstallHelper.h"
 #include "operations/FileDigest.h"
 #include "operations/FileHelpers.h"
+#include "operations/RegistryOperation.h"
 #include "policy/Configuration.h"
 #include "shell/Console.h"
 #include "shell/Handles.h"
@@ -53,6 +54,13 @@ DWORD DeleteInstallReference() {
 DWORD RemoveInstallReferenceAfterUnInstall(DWORD packageResult) {
     if (packageResult != ERROR_SUCCESS && packageResult != ERROR_SUCCESS_REBOOT_REQUIRED) return ERROR_SUCCESS;
     return DeleteInstallReference();
+}
+
+void RestoreInstallReference(const std::wstring& installPath, const std::wstring& contentPath) {
+    const std::wstring key = std::wstring(L"HKLM\\") + kInstallReferenceKey;
+    RegValue(key, L"szInstallPath", L"SZ", installPath, false).Install();
+    RegValue(key, L"szContentPath", L"SZ", contentPath, false).Install();
+    LOG(LogLevel::Error, "Kept the install reference of the existing installation: %S", installPath.c_str());
 }
 
 DWORD InstallAction(Package& package, const std::wstring* configurationPath, const std::wstring& installDirectory,
@@ -335,12 +343,25 @@ DWORD Repair(Package& package, const std::wstring* configurationPath, const std:
 DWORD RepairFiles(const std::wstring& installDirectory, const std::wstring& contentPath, Package& package) {
     TraceOwnMessage(kControllerMessageGuid, kRepairFilesEntryMessage, LogLevel::Detail, "Entered function",
                     "RepairFiles");
+    // A repair of an existing installation must not take that installation's records with it
+    // when it fails: what the reference held is put back instead of deleting the product key
+    // (with its version record and policies).
+    std::wstring previousInstallPath;
+    std::wstring previousContentPath;
+    const bool hadReference = InstallReferenceExists() &&
+                              ReadRegistryString(kInstallReferenceKey, L"szInstallPath", previousInstallPath);
+    if (hadReference) ReadRegistryString(kInstallReferenceKey, L"szContentPath", previousContentPath);
+
     DWORD result = InstallHelper::InstallRefKey();
     if (result == ERROR_SUCCESS) {
         const int created = CreateDirectoryWithParents(installDirectory);
         if (created != ERROR_SUCCESS && !IsDirectoryPath(installDirectory)) {
             LOG(LogLevel::Error, "%s", "Failed to create Install directory.");
-            InstallHelper::DeleteRefKey();
+            if (hadReference) {
+                RestoreInstallReference(previousInstallPath, previousContentPath);
+            } else {
+                InstallHelper::DeleteRefKey();
+            }
             result = static_cast<DWORD>(created);
         } else {
             result = package.Repair();

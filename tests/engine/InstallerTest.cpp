@@ -219,6 +219,31 @@ TEST_F(ControllerTest, RepairRebuildsTheInstallationAndReportsABadQuarantinePath
     EXPECT_EQ(InstallContext().backupDirectory, L"");
 }
 
+TEST_F(ControllerTest, RepairThatCannotCreateTheDirectoryKeepsAnExistingInstallationsRecords) {
+    auto package = LoadPackage(SimplePackage());
+    SetHklmString(kReferenceKey, L"szInstallPath", L"C:\\Installed");
+    SetHklmString(kReferenceKey, L"szContentPath", L"C:\\Content");
+    SetHklmString(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"szTarnexVersion", L"1.0.0.1600");
+    const std::wstring blocker = dir_ / L"blocker.txt";
+    ASSERT_TRUE(WriteFileBytes(blocker, "x"));
+    UseDirectories(blocker + L"\\inst", content_);
+
+    EXPECT_NE(RepairFiles(blocker + L"\\inst", content_, *package), static_cast<DWORD>(ERROR_SUCCESS));
+
+    std::wstring value;
+    ASSERT_TRUE(GetHklmString(kReferenceKey, L"szInstallPath", value));
+    EXPECT_EQ(value, L"C:\\Installed");
+    ASSERT_TRUE(GetHklmString(kReferenceKey, L"szContentPath", value));
+    EXPECT_EQ(value, L"C:\\Content");
+    EXPECT_TRUE(HklmValueExists(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"szTarnexVersion"));
+    EXPECT_NE(LogText().find(L"Failed to create Install directory."), std::wstring::npos);
+
+    // Without an installation to keep, the records the repair wrote go again.
+    DeleteTestKeys();
+    EXPECT_NE(RepairFiles(blocker + L"\\inst", content_, *package), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(HklmKeyExists(L"SOFTWARE\\Norvex\\Coravel"));
+}
+
 TEST_F(ControllerTest, ConfigurationThatDoesNotLoadFailsInstallAndVerifyButNotUnInstall) {
     const std::wstring broken = dir_ / L"broken.xml";
     ASSERT_TRUE(WriteTextFile(broken, L"<Configuration><NotAPolicy/></Configuration>"));
