@@ -6,6 +6,7 @@
 #include "engine/installer.h"
 #include "operations/RegistryHelpers.h"
 #include "EngineFixture.h"
+#include "support/TraceArguments.h"
 
 using namespace engine_test;
 
@@ -286,12 +287,7 @@ ULONG __cdecl CaptureMessage(TRACEHANDLE, ULONG, LPCGUID guid, USHORT number, ..
     TraceCapture::Message message{ *guid, number, {} };
     va_list args;
     va_start(args, number);
-    for (;;) {
-        const void* data = va_arg(args, PVOID);
-        if (data == nullptr) break;
-        const SIZE_T size = va_arg(args, SIZE_T);
-        message.arguments.emplace_back(static_cast<const char*>(data), size);
-    }
+    message.arguments = CollectTraceArguments(args);
     va_end(args);
     g_capture->messages.push_back(message);
     return ERROR_SUCCESS;

@@ -12,6 +12,7 @@
 
 #include "shell/Log.h"
 #include "support/TestFiles.h"
+#include "support/TraceArguments.h"
 
 static const char kLogModule[] = ".\\LogTest";
 
@@ -90,12 +91,7 @@ ULONG __cdecl RecordTraceMessage(TRACEHANDLE logger, ULONG flags, LPCGUID guid, 
     record.number = number;
     va_list args;
     va_start(args, number);
-    for (;;) {
-        const void* data = va_arg(args, PVOID);
-        if (data == nullptr) break;
-        const SIZE_T size = va_arg(args, SIZE_T);
-        record.arguments.emplace_back(static_cast<const char*>(data), size);
-    }
+    record.arguments = CollectTraceArguments(args);
     va_end(args);
     g_recorder->messages.push_back(record);
     SetLastError(ERROR_NOT_FOUND);   // what a real call may leave behind
