@@ -1,6 +1,7 @@
 #include "xml/XmlDocument.h"
 
 #include <oleauto.h>
+#include <cwchar>
 #include <cwctype>
 #include <map>
 #include <new>
@@ -102,6 +103,26 @@ std::wstring ReasonOf(IXMLDOMParseError* error, long& code) {
     Bstr reason;
     if (!Succeeded(error->get_reason(reason.put()))) return {};
     return reason.str();
+}
+
+// 0 when the file can be opened for reading, else the Win32 error.
+DWORD OpenError(const std::wstring& path) {
+    UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? ERROR_SUCCESS : ::GetLastError();
+}
+
+std::wstring SystemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                              FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    UniqueLocal owner(text);
+    std::wstring message = length ? std::wstring(text, length) : std::wstring();
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ' ||
+                                message.back() == L'.'))
+        message.pop_back();
+    return message;
 }
 
 // "0x" and eight lower-case hexadecimal digits.
@@ -258,10 +279,15 @@ bool XmlDocument::LoadFile(const std::wstring& path, std::wstring& error) {
     if (!Succeeded(hr) || loaded != VARIANT_TRUE) {
         ComPtr<IXMLDOMParseError> parseError;
         long code = 0;
-        if (Succeeded(document_->get_parseError(parseError.put())))
-            error = ReasonOf(parseError.get(), code);
-        if (error.empty())
-            error = L"Failed to load " + path + L" (error " + HexCode(code != 0 ? code : hr) + L")";
+        long line = 0;
+        long position = 0;
+        std::wstring reason;
+        if (Succeeded(document_->get_parseError(parseError.put()))) {
+            reason = ReasonOf(parseError.get(), code);
+            parseError->get_line(&line);
+            parseError->get_linepos(&position);
+        }
+        error = LoadFailureText(path, reason, code != 0 ? code : hr, OpenError(path), line, position);
         return false;
     }
     if (!ValidateLoaded(error)) return false;
@@ -309,6 +335,24 @@ std::string LoadSchemaResource(const std::wstring& schemaName) {
 std::wstring ValidationFailureText(const std::wstring& schemaName, HRESULT code) {
     const std::wstring schema = schemaName.empty() ? std::wstring(L"its schema") : schemaName;
     return L"Document does not conform to " + schema + L" (error " + HexCode(code) + L")";
+}
+
+std::wstring LoadFailureText(const std::wstring& path, const std::wstring& reason, HRESULT code, DWORD openError,
+                             long line, long position) {
+    std::wstring trimmed = reason;
+    while (!trimmed.empty() && iswspace(trimmed.back())) trimmed.pop_back();
+    while (!trimmed.empty() && iswspace(trimmed.front())) trimmed.erase(trimmed.begin());
+    if (!trimmed.empty() && _wcsicmp(trimmed.c_str(), L"error") != 0) return reason;
+
+    if (openError != ERROR_SUCCESS) {
+        std::wstring text = L"Cannot open " + path;
+        const std::wstring message = SystemMessage(openError);
+        if (!message.empty()) text += L": " + message;
+        return text + L" (error " + std::to_wstring(openError) + L")";
+    }
+    std::wstring text = path + L" is not a well-formed XML document";
+    if (line > 0) text += L" (line " + std::to_wstring(line) + L", position " + std::to_wstring(position) + L")";
+    return text + L" (error " + HexCode(code) + L")";
 }
 
 void OverrideSchemaTextForTests(const std::wstring& schemaName, const std::string* text) {

@@ -79,6 +79,13 @@ std::string LoadSchemaResource(const std::wstring& schemaName);
 // The text of the post-load validation failure when the validator gives no reason of its own.
 std::wstring ValidationFailureText(const std::wstring& schemaName, HRESULT code);
 
+// The text of a load failure. The parser's reason stands when it says something; a missing or
+// merely generic one ("error", as some parsers give for every failure) is replaced by what
+// went wrong: the file could not be opened (`openError` is the Win32 code, 0 when it opens), or
+// it is not well-formed XML (with the line and position when the parser knows them).
+std::wstring LoadFailureText(const std::wstring& path, const std::wstring& reason, HRESULT code, DWORD openError,
+                             long line, long position);
+
 // Makes a load use a given schema text instead of the executable's resource (tests only; a null
 // text restores that name's resource, an empty name restores all of them).
 void OverrideSchemaTextForTests(const std::wstring& schemaName, const std::string* text);

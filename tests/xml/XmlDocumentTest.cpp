@@ -98,12 +98,34 @@ TEST_P(XmlDocumentTest, UndeclaredAttributeFailsAtLoad) {
 
 TEST_P(XmlDocumentTest, MalformedAndMissingFilesFailWithAReason) {
     std::wstring error;
-    EXPECT_FALSE(LoadValidated(L"install.xsd", Write(L"<Package schemaVersion=\"1\"><Feature></Package>"), error));
+    const std::wstring malformed = Write(L"<Package schemaVersion=\"1\"><Feature></Package>");
+    EXPECT_FALSE(LoadValidated(L"install.xsd", malformed, error));
     EXPECT_FALSE(error.empty());
+    EXPECT_NE(_wcsicmp(error.c_str(), L"error"), 0) << ToUtf8(error);
 
     error.clear();
-    EXPECT_FALSE(LoadValidated(L"install.xsd", dir_ / L"absent.xml", error));
-    EXPECT_FALSE(error.empty());
+    const std::wstring absent = dir_ / L"absent.xml";
+    EXPECT_FALSE(LoadValidated(L"install.xsd", absent, error));
+    EXPECT_NE(_wcsicmp(error.c_str(), L"error"), 0) << ToUtf8(error);
+    EXPECT_NE(error.find(absent), std::wstring::npos) << ToUtf8(error);
+}
+
+TEST(LoadFailureText, KeepsAReasonThatSaysSomethingAndExplainsAGenericOne) {
+    struct Case { const wchar_t* reason; DWORD openError; long line; const wchar_t* expected; };
+    const Case cases[] = {
+        { L"End tag 'Package' does not match the start tag 'Feature'.", 0, 1,
+          L"End tag 'Package' does not match the start tag 'Feature'." },
+        { L"error", 0, 3, L"C:\\d\\p.xml is not a well-formed XML document (line 3, position 7) (error 0x80004005)" },
+        { L" Error ", 0, 0, L"C:\\d\\p.xml is not a well-formed XML document (error 0x80004005)" },
+        { L"", 0, 0, L"C:\\d\\p.xml is not a well-formed XML document (error 0x80004005)" },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LoadFailureText(L"C:\\d\\p.xml", c.reason, E_FAIL, c.openError, c.line, 7), c.expected)
+            << ToUtf8(c.reason);
+    }
+    const std::wstring missing = LoadFailureText(L"C:\\d\\p.xml", L"error", E_FAIL, ERROR_FILE_NOT_FOUND, 0, 0);
+    EXPECT_EQ(missing.rfind(L"Cannot open C:\\d\\p.xml", 0), 0u) << ToUtf8(missing);
+    EXPECT_NE(missing.find(L"(error 2)"), std::wstring::npos) << ToUtf8(missing);
 }
 
 TEST_P(XmlDocumentTest, WithoutASchemaAnyWellFormedDocumentLoads) {
