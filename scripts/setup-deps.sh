@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when they are missing.
 set -euo pipefail
+packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake make googletest)
 need=()
-command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || need+=(g++-mingw-w64-x86-64-posix)
-command -v x86_64-w64-mingw32-windres >/dev/null 2>&1 || need+=(binutils-mingw-w64-x86-64)
-command -v wine >/dev/null 2>&1 || need+=(wine wine64)
-command -v cmake >/dev/null 2>&1 || need+=(cmake)
-command -v make >/dev/null 2>&1 || need+=(make)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+for package in "${packages[@]}"; do
+  dpkg -s "$package" >/dev/null 2>&1 || need+=("$package")
+done
 if [ ${#need[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  echo "Installing: ${need[*]}"
   $SUDO apt-get update
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${need[@]}"
 fi
