@@ -1,4 +1,5 @@
 #include "shell/Console.h"
+#include "shell/Text.h"
 
 #include <windows.h>
 #include <cstdarg>
@@ -15,10 +16,8 @@ void ConsoleWrite(const std::wstring& text) {
         ::WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return;
-    std::vector<char> utf8(static_cast<size_t>(bytes));
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr, nullptr);
+    const std::string utf8 = Utf8FromUtf16(text);
+    if (utf8.empty()) return;
     ::WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "shell/Handles.h"
+#include "shell/Text.h"
 
 namespace {
 
@@ -249,15 +250,6 @@ std::wstring WideFormatOf(const char* format) {
     return wide;
 }
 
-std::string Utf8Of(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return std::string();
-    std::string out(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
-    return out;
-}
-
 void __cdecl IgnoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, uintptr_t) {}
 
 // A bad format or argument makes the formatter fail instead of ending the process.
@@ -327,7 +319,7 @@ FormattedLogText FormatLogText(const char* format, va_list args) {
             if (written == wideCount) {
                 result.wide = true;
                 result.wideText.assign(buffer.data(), static_cast<size_t>(written));
-                result.text = Utf8Of(result.wideText);
+                result.text = Utf8FromUtf16(result.wideText);
                 result.measuredSize = result.writtenSize = wideCount + 1;
                 return result;
             }

@@ -1,4 +1,5 @@
 #include "support/TestFiles.h"
+#include "shell/Text.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -80,13 +81,7 @@ bool DirectoryExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), bytes, nullptr, nullptr);
-    return out;
-}
+std::string ToUtf8(const std::wstring& text) { return Utf8FromUtf16(text); }
 
 std::wstring FromUtf8(const std::string& text) {
     if (text.empty()) return {};
