@@ -88,19 +88,6 @@ DWORD FullPathLong(const std::wstring& path, std::wstring& full) {
     return static_cast<DWORD>(full.size());
 }
 
-DWORD GetProgramDirectory(std::wstring& directory) {
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    if (length == 0) return ::GetLastError();
-    // A name cut off at the buffer's end is no usable path.
-    if (length >= MAX_PATH) return ERROR_INSUFFICIENT_BUFFER;
-    std::wstring path(buffer, length);
-    const size_t slash = path.rfind(L'\\');
-    if (slash == std::wstring::npos) return ERROR_PATH_NOT_FOUND;
-    directory = path.substr(0, slash + 1);
-    return ERROR_SUCCESS;
-}
-
 // An empty path counts as protected: emptying "" + "\*.*" would empty the current drive's root.
 bool IsProtectedDirectory(const std::wstring& path) {
     const std::wstring plain = WithoutLongPrefix(path);

@@ -3,6 +3,7 @@
 // the Windows file calls, the program directory, and the copy/replace/restart helpers.
 #include <windows.h>
 #include <string>
+#include "shell/ProgramDirectory.h"
 
 // The long-path form of `path` when it is longer than `limit` ("\\?\" or "\\?\UNC\" prefix).
 std::wstring ExtendedPath(const std::wstring& path, size_t limit = MAX_PATH);
@@ -15,8 +16,6 @@ bool IsDirectoryPath(const std::wstring& path);
 // As GetFullPathNameW, with the long-path prefix taken off the result again.
 DWORD FullPathLong(const std::wstring& path, std::wstring& full);
 
-// The running executable's directory with a trailing backslash: 0, the Windows error, or 3.
-DWORD GetProgramDirectory(std::wstring& directory);
 
 // A drive root, the Windows directory or the system directory (whatever the spelling, trailing
 // backslash or long-path prefix): directories that no install step may empty or remove.

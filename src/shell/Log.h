@@ -27,9 +27,26 @@ enum : unsigned {
 };
 }
 
+// The compiler checks every log call's arguments against its format: the Microsoft printf
+// rules ("%S" a UTF-16 string, "%s" a narrow one) on mingw-w64, the SAL annotation with MSVC's
+// /analyze.
+#if defined(__GNUC__) || defined(__clang__)
+#define INSTALLER_FORMAT_STRING(parameter) parameter
+#define INSTALLER_PRINTF_CHECK(formatIndex, firstArgument) \
+    __attribute__((format(ms_printf, formatIndex, firstArgument)))
+#elif defined(_MSC_VER)
+#include <sal.h>
+#define INSTALLER_FORMAT_STRING(parameter) _Printf_format_string_ parameter
+#define INSTALLER_PRINTF_CHECK(formatIndex, firstArgument)
+#else
+#define INSTALLER_FORMAT_STRING(parameter) parameter
+#define INSTALLER_PRINTF_CHECK(formatIndex, firstArgument)
+#endif
+
 // Formats once and sends the text to the event trace and the log file. Never fails and leaves
 // the thread's last error as it found it.
-void InstallerDebugLog(const char* sourceFile, unsigned line, unsigned level, const char* format, ...);
+void InstallerDebugLog(const char* sourceFile, unsigned line, unsigned level,
+                       INSTALLER_FORMAT_STRING(const char* format), ...) INSTALLER_PRINTF_CHECK(4, 5);
 
 // Registers the trace provider and prepares the log file named by the -l value (may be empty).
 void InitializeLog(const std::wstring& logPath);
