@@ -5,10 +5,7 @@ set -uo pipefail
 build="$(cd "${1:?build directory}" && pwd)"
 package="$build/demo/package"
 prefix="$build/demo-prefix"
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" WINEARCH=win64
-
-stop_server() { wineserver -k >/dev/null 2>&1 || true; }
-trap stop_server EXIT
+. "$(dirname "$0")/wine-prefix.sh"
 
 step() { printf '\n\033[1m==> %s\033[0m\n' "$*"; }
 # Runs installer.exe from the package folder through the launcher, which prints the full exit code.
@@ -16,11 +13,7 @@ installer() { (cd "$package" && wine "$build/bin/launch.exe" "$package/installer
 show_log() { iconv -f UTF-16LE -t UTF-8 "$1" | tr -d '\r' | sed 's/^\xEF\xBB\xBF//; s/\xEF\xBB\xBF//g' | sed 's/^/    /'; }
 
 step "A fresh Wine prefix in $prefix"
-stop_server
-rm -rf "$prefix"
-mkdir -p "$prefix"
-wineserver -p </dev/null >/dev/null 2>&1
-wineboot -i </dev/null >/dev/null 2>&1
+wine_prefix_boot "$prefix"
 drive_c="$prefix/drive_c"
 mkdir -p "$drive_c/TarnexContent" "$drive_c/TarnexLogs"
 

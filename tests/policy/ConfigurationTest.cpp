@@ -86,7 +86,7 @@ TEST_F(PolicyRegistryTest, DocumentWithOnlyTheRootInstallsNothing) {
     auto configuration = LoadConfiguration(L"");
     ASSERT_TRUE(configuration);
     EXPECT_EQ(configuration->Install(), 0u);
-    EXPECT_FALSE(KeyPresent(kRoot));
+    EXPECT_FALSE(hklm::KeyExists(kRoot));
     EXPECT_EQ(configuration->Verify(), 0u);
 }
 
@@ -96,21 +96,21 @@ TEST_F(PolicyRegistryTest, LaterPolicyWithTheSameKeyOverwritesCoincidingValues) 
       <OASPolicy key="DEFAULT"><AV_POLICY_TIMEOUT>60</AV_POLICY_TIMEOUT></OASPolicy>)");
     ASSERT_TRUE(configuration);
     ASSERT_EQ(configuration->Install(), 0u);
-    EXPECT_EQ(ReadStored(kOas, L"scantimeout").Number(), 60u);
-    EXPECT_EQ(ReadStored(kOas, L"archivetimeout").Number(), 5u);
+    EXPECT_EQ(hklm::ReadValue(kOas, L"scantimeout").Number(), 60u);
+    EXPECT_EQ(hklm::ReadValue(kOas, L"archivetimeout").Number(), 5u);
 }
 
 TEST_F(PolicyRegistryTest, RepairRewritesChangedValuesAndKeepsValuesTheDocumentLacks) {
     auto configuration = LoadConfiguration(L"<OASPolicy key=\"DEFAULT\"><AV_POLICY_TIMEOUT>30</AV_POLICY_TIMEOUT></OASPolicy>");
     ASSERT_TRUE(configuration);
     ASSERT_EQ(configuration->Install(), 0u);
-    WriteNumber(kOas, L"scantimeout", 99);
-    WriteNumber(kOas, L"leftover", 1);
+    ASSERT_TRUE(hklm::WriteDword(kOas, L"scantimeout", 99));
+    ASSERT_TRUE(hklm::WriteDword(kOas, L"leftover", 1));
     EXPECT_EQ(configuration->Verify(), DWORD(ERROR_INVALID_DATA));
 
     EXPECT_EQ(configuration->Repair(), 0u);
-    EXPECT_EQ(ReadStored(kOas, L"scantimeout").Number(), 30u);
-    EXPECT_TRUE(ReadStored(kOas, L"leftover").exists);
+    EXPECT_EQ(hklm::ReadValue(kOas, L"scantimeout").Number(), 30u);
+    EXPECT_TRUE(hklm::ReadValue(kOas, L"leftover").exists);
     EXPECT_EQ(configuration->Verify(), 0u);
 }
 

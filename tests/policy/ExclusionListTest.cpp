@@ -3,17 +3,12 @@
 #include <map>
 #include "policy/ExclusionList.h"
 #include "shell/AVException.h"
+#include "support/Strings.h"
 
 namespace {
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
-}
-
-std::wstring Expand(const std::wstring& text) {
-    wchar_t buffer[1024] = {};
-    ::ExpandEnvironmentStringsW(text.c_str(), buffer, 1024);
-    return buffer;
 }
 
 ExclusionRecord Record(unsigned long type, unsigned long flags, unsigned long days, const std::wstring& pattern = L"") {
@@ -27,9 +22,42 @@ UnwantedFileRecord Unwanted(const std::wstring& name, const std::wstring& path) 
     return record;
 }
 
-// Drive paths resolve the way this machine resolves them (under Wine: through "\DosDevices\C:"
-// to "\Device\HarddiskVolume1"; the session paths do not exist there).
+// Object-manager names and logon sessions of a made-up machine.
+struct FakeMachine {
+    std::map<std::wstring, std::wstring> links;
+    std::vector<LUID> sessions;
+    DWORD enumerationError = ERROR_SUCCESS;
+    std::vector<std::wstring> resolved;
+    int enumerations = 0;
+
+    DeviceNameResolver Resolver() {
+        return DeviceNameResolver{
+            [this](std::wstring& name) {
+                resolved.push_back(name);
+                const auto link = links.find(name);
+                if (link != links.end()) name = link->second;
+                return true;
+            },
+            [this](std::vector<LUID>& out) {
+                ++enumerations;
+                out = sessions;
+                return enumerationError;
+            },
+        };
+    }
+};
+
+const LUID kOwnSession{ 0x3e7, 0 };
+const LUID kOtherSession{ 0x1234, 1 };
+const wchar_t kOwnDrive[] = L"\\Sessions\\0\\DosDevices\\00000000-000003e7\\C:";
+const wchar_t kOtherDrive[] = L"\\Sessions\\0\\DosDevices\\00000001-00001234\\C:";
+const wchar_t kGlobalDrive[] = L"\\DosDevices\\C:";
+
+// Drive paths resolve through the made-up machine's global drive letter.
 TEST(ExclusionList, RegistryItemsOfExclusions) {
+    FakeMachine machine;
+    machine.links[kGlobalDrive] = L"\\Device\\HarddiskVolume7";
+    const PatternEnvironment environment{ kOwnSession, 6011, machine.Resolver() };
     const std::wstring temp = Expand(L"%SystemRoot%\\Temp\\");
     struct Case { std::vector<ExclusionRecord> records; std::wstring expected; };
     const Case cases[] = {
@@ -43,8 +71,8 @@ TEST(ExclusionList, RegistryItemsOfExclusions) {
         { { Record(0, 65537, 65566) }, L"0|1|30" },
         { { Record(3, 2, 0, L"*.log") }, L"3|2|*.log>*.log" },
         { { Record(3, 2, 0, L"a>b") }, L"3|2|a>a" },
-        { { Record(3, 2, 0, L"%SystemRoot%\\Temp\\") }, L"3|2|\\Device\\HarddiskVolume1" + temp.substr(2) + L">" + temp },
-        { { Record(3, 2, 0, L"C:") }, L"3|2|\\Device\\HarddiskVolume1>C:" },
+        { { Record(3, 2, 0, L"%SystemRoot%\\Temp\\") }, L"3|2|\\Device\\HarddiskVolume7" + temp.substr(2) + L">" + temp },
+        { { Record(3, 2, 0, L"C:") }, L"3|2|\\Device\\HarddiskVolume7>C:" },
         { { Record(3, 2, 0, L"\\\\server\\share\\dir") }, L"3|2|\\Device\\Mup\\server\\share\\dir>\\\\server\\share\\dir" },
         // A variable that does not expand leaves a text that is not a path.
         { { Record(3, 0, 0, L"%NO_SUCH_POLICY_VARIABLE%\\x") },
@@ -52,7 +80,6 @@ TEST(ExclusionList, RegistryItemsOfExclusions) {
         { { Record(0, 0, 30), Record(4, 1, 0, L"tmp"), Record(3, 2, 0, L"*.log") }, L"0|0|30\\04|1|tmp\\03|2|*.log>*.log" },
         { {}, L"" },
     };
-    const PatternEnvironment environment = ProcessPatternEnvironment();
     for (const auto& c : cases) {
         EXPECT_EQ(ExclusionList::ExclusionRegistryData(c.records, environment), c.expected) << Narrow(c.expected);
     }
@@ -152,37 +179,6 @@ TEST(ExclusionList, VersionNumberCombinesVersionAndServicePack) {
     }
 }
 
-// Object-manager names and logon sessions of a made-up machine.
-struct FakeMachine {
-    std::map<std::wstring, std::wstring> links;
-    std::vector<LUID> sessions;
-    DWORD enumerationError = ERROR_SUCCESS;
-    std::vector<std::wstring> resolved;
-    int enumerations = 0;
-
-    DeviceNameResolver Resolver() {
-        return DeviceNameResolver{
-            [this](std::wstring& name) {
-                resolved.push_back(name);
-                const auto link = links.find(name);
-                if (link != links.end()) name = link->second;
-                return true;
-            },
-            [this](std::vector<LUID>& out) {
-                ++enumerations;
-                out = sessions;
-                return enumerationError;
-            },
-        };
-    }
-};
-
-const LUID kOwnSession{ 0x3e7, 0 };
-const LUID kOtherSession{ 0x1234, 1 };
-const wchar_t kOwnDrive[] = L"\\Sessions\\0\\DosDevices\\00000000-000003e7\\C:";
-const wchar_t kOtherDrive[] = L"\\Sessions\\0\\DosDevices\\00000001-00001234\\C:";
-const wchar_t kGlobalDrive[] = L"\\DosDevices\\C:";
-
 TEST(DosPathToDevicePath, UsesTheLogonSessionsDriveLetterFirst) {
     FakeMachine machine;
     machine.links[kOwnDrive] = L"\\Device\\HarddiskVolume2";
@@ -249,14 +245,15 @@ TEST(DosPathToDevicePath, RejectsTextsThatAreNeitherDriveNorNetworkPaths) {
 }
 
 TEST(DosPathToDevicePath, ResolvesThisMachinesDrive) {
+    // The system's own answer for the drive, whatever this machine names its volume.
+    std::wstring volume = L"\\DosDevices\\C:";
+    ASSERT_TRUE(ResolveSymbolicLink(volume));
+    EXPECT_EQ(volume.rfind(L"\\Device\\", 0), 0u) << Narrow(volume);
     std::wstring device;
     ASSERT_EQ(DosPathToDevicePath(L"C:\\windows", ProcessLogonSession(), RunningVersionNumber(), device), 0u);
-    EXPECT_EQ(device, L"\\Device\\HarddiskVolume1\\windows");
+    EXPECT_EQ(device, volume + L"\\windows");
 
-    std::wstring name = L"\\DosDevices\\C:";
-    EXPECT_TRUE(ResolveSymbolicLink(name));
-    EXPECT_EQ(name, L"\\Device\\HarddiskVolume1");
-    name = L"\\NoSuchDirectory\\NoSuchLink";
+    std::wstring name = L"\\NoSuchDirectory\\NoSuchLink";
     EXPECT_TRUE(ResolveSymbolicLink(name));
     EXPECT_EQ(name, L"\\NoSuchDirectory\\NoSuchLink");
 }
