@@ -7,10 +7,6 @@ namespace {
 
 using namespace policytest;
 
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
-
 TEST(ConfigurationBinding, BindsPoliciesValuesListsRecordsAndOverridesInDocumentOrder) {
     std::wstring error;
     auto configuration = LoadConfiguration(LR"(
@@ -31,7 +27,7 @@ TEST(ConfigurationBinding, BindsPoliciesValuesListsRecordsAndOverridesInDocument
       <GlobalPolicy key="BULWARKGLOBAL"/>
       <InstallOverride><dwProductID>12</dwProductID><dwContentMinorVersion>3</dwContentMinorVersion></InstallOverride>)",
                                            &error);
-    ASSERT_TRUE(configuration) << Narrow(error);
+    ASSERT_TRUE(configuration) << ToUtf8(error);
 
     ASSERT_EQ(configuration->oasPolicies.size(), 2u);
     ASSERT_EQ(configuration->odsPolicies.size(), 1u);

@@ -4,12 +4,9 @@
 #include "policy/ExclusionList.h"
 #include "shell/AVException.h"
 #include "support/Strings.h"
+#include "support/TestFiles.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
 
 ExclusionRecord Record(unsigned long type, unsigned long flags, unsigned long days, const std::wstring& pattern = L"") {
     return ExclusionList::MakeExclusionRecord(type, flags, days, pattern);
@@ -81,7 +78,7 @@ TEST(ExclusionList, RegistryItemsOfExclusions) {
         { {}, L"" },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ExclusionList::ExclusionRegistryData(c.records, environment), c.expected) << Narrow(c.expected);
+        EXPECT_EQ(ExclusionList::ExclusionRegistryData(c.records, environment), c.expected) << ToUtf8(c.expected);
     }
 }
 
@@ -136,7 +133,7 @@ TEST(ExclusionList, ParsesTextsIntoListRecords) {
     EXPECT_EQ(list.records[3].flags, 2);
 
     for (const wchar_t* bad : { L"", L"3|2", L"1|2|3|4", L"7|0|1", L"-1|0|1", L"3|2|>" }) {
-        EXPECT_THROW(ExclusionList::ParseExclusions({ L"0|0|1", bad }), AVException) << Narrow(bad);
+        EXPECT_THROW(ExclusionList::ParseExclusions({ L"0|0|1", bad }), AVException) << ToUtf8(bad);
     }
 }
 
@@ -152,7 +149,7 @@ TEST(ExclusionList, RegistryItemsOfUnwantedFiles) {
         { {}, L"" },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ExclusionList::UnwantedFileRegistryData(c.records), c.expected) << Narrow(c.expected);
+        EXPECT_EQ(ExclusionList::UnwantedFileRegistryData(c.records), c.expected) << ToUtf8(c.expected);
     }
 
     const UnwantedFileRecordList list = ExclusionList::ParseUnwantedFiles({ L"|C:\\x.exe", L"A|B|C" });
@@ -175,7 +172,7 @@ TEST(ExclusionList, VersionNumberCombinesVersionAndServicePack) {
         { 10, 0, L"Service Pack", 10000 },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(OperatingSystemVersionNumber(c.major, c.minor, c.servicePack), c.expected) << Narrow(c.servicePack);
+        EXPECT_EQ(OperatingSystemVersionNumber(c.major, c.minor, c.servicePack), c.expected) << ToUtf8(c.servicePack);
     }
 }
 
@@ -240,7 +237,7 @@ TEST(DosPathToDevicePath, RejectsTextsThatAreNeitherDriveNorNetworkPaths) {
     std::wstring device;
     EXPECT_EQ(DosPathToDevicePath(nullptr, kOwnSession, 6011, device), DWORD(ERROR_INVALID_PARAMETER));
     for (const wchar_t* path : { L"", L"C", L"ab", L"*.log", L"\\x\\y", L"C\\:" }) {
-        EXPECT_EQ(DosPathToDevicePath(path, kOwnSession, 6011, device), DWORD(ERROR_INVALID_PARAMETER)) << Narrow(path);
+        EXPECT_EQ(DosPathToDevicePath(path, kOwnSession, 6011, device), DWORD(ERROR_INVALID_PARAMETER)) << ToUtf8(path);
     }
 }
 
@@ -248,7 +245,7 @@ TEST(DosPathToDevicePath, ResolvesThisMachinesDrive) {
     // The system's own answer for the drive, whatever this machine names its volume.
     std::wstring volume = L"\\DosDevices\\C:";
     ASSERT_TRUE(ResolveSymbolicLink(volume));
-    EXPECT_EQ(volume.rfind(L"\\Device\\", 0), 0u) << Narrow(volume);
+    EXPECT_EQ(volume.rfind(L"\\Device\\", 0), 0u) << ToUtf8(volume);
     std::wstring device;
     ASSERT_EQ(DosPathToDevicePath(L"C:\\windows", ProcessLogonSession(), RunningVersionNumber(), device), 0u);
     EXPECT_EQ(device, volume + L"\\windows");

@@ -12,10 +12,6 @@ namespace {
 
 using namespace policytest;
 
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
-
 const wchar_t kEveryKind[] = LR"(
   <OASPolicy key="DEFAULT">
     <AV_POLICY_TIMEOUT>30</AV_POLICY_TIMEOUT>
@@ -70,7 +66,7 @@ Expected Dword(const wchar_t* key, const wchar_t* name, DWORD number) {
 TEST_F(PolicyRegistryTest, InstallWritesEveryValueKindWithItsNameTypeAndData) {
     std::wstring error;
     auto configuration = LoadConfiguration(kEveryKind, &error);
-    ASSERT_TRUE(configuration) << Narrow(error);
+    ASSERT_TRUE(configuration) << ToUtf8(error);
     // No document may carry the driver classification; it is written all the same.
     configuration->oasPolicies[0]->values.push_back(
         std::make_unique<CPolicyData>(L"AV_POLICY_DRIVER_CLASSIFICATION", L"1", L"", L""));
@@ -106,7 +102,7 @@ TEST_F(PolicyRegistryTest, InstallWritesEveryValueKindWithItsNameTypeAndData) {
         Dword(kBulwarkGlobal, L"delaystartup", 10),
     };
     for (const auto& e : expected) {
-        const std::string where = Narrow(std::wstring(e.key) + L" : " + e.name);
+        const std::string where = ToUtf8(std::wstring(e.key) + L" : " + e.name);
         const hklm::StoredValue stored = hklm::ReadValue(e.key, e.name);
         ASSERT_TRUE(stored.exists) << where;
         EXPECT_EQ(stored.type, e.type) << where;
