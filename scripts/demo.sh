@@ -21,6 +21,11 @@ rm -rf "$prefix"
 mkdir -p "$prefix"
 wineserver -p </dev/null >/dev/null 2>&1
 wineboot -i </dev/null >/dev/null 2>&1
+# A new prefix comes up with two service managers that do not share their lists of services (the
+# driver service would come and go); one restart of the server leaves a single one.
+wineserver -k >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1
+wineboot </dev/null >/dev/null 2>&1
 drive_c="$prefix/drive_c"
 mkdir -p "$drive_c/TarnexContent" "$drive_c/TarnexLogs"
 

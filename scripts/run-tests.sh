@@ -15,6 +15,12 @@ rm -rf "$prefix"
 mkdir -p "$prefix"
 wineserver -p </dev/null >/dev/null 2>&1
 wineboot -i </dev/null >/dev/null 2>&1
+# A new prefix comes up with two service managers, each with its own list of services, and a
+# client reaches either: a service one of them created is missing for the other. One restart of
+# the server leaves a single manager.
+wineserver -k >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1
+wineboot </dev/null >/dev/null 2>&1
 # Tests change the machine (registry, files, services): they run one at a time. A test program
 # that fails is run once more, for the rare Wine start-up hiccup (a program ending at once
 # without output); a real failure fails twice and stays failed.

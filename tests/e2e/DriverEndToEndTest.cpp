@@ -15,8 +15,8 @@ namespace {
 const wchar_t kPlatformKey[] = L"SOFTWARE\\Norvex\\Keelson";
 const wchar_t kFilterKey[] = L"SYSTEM\\CurrentControlSet\\Services\\tnxflt";
 const wchar_t kMonitorKey[] = L"SYSTEM\\CurrentControlSet\\Services\\tnxmon";
-const wchar_t kFilterParameters[] = L"SYSTEM\\CurrentControlSet\\Services\\tnxflt\\Parameters";
-const wchar_t kMonitorParameters[] = L"SYSTEM\\CurrentControlSet\\Services\\tnxmon\\Parameters";
+const wchar_t kFilterParameters[] = L"SOFTWARE\\Norvex\\Coravel\\Drivers\\tnxflt";
+const wchar_t kMonitorParameters[] = L"SOFTWARE\\Norvex\\Coravel\\Drivers\\tnxmon";
 const wchar_t* const kDriverServices[] = {L"tnxflt", L"tnxmon"};
 const wchar_t* const kDriverFiles[] = {L"tnxflt.inf", L"tnxflt.sys", L"tnxmon.sys", L"tnxflt.cat"};
 
@@ -78,7 +78,7 @@ protected:
 };
 
 TEST_F(DriverPackageTest, InstallRegistersTheDriverServicesCopiesTheFilesAndAddsTheInfValues) {
-    Install();
+    const ProcessResult result = Install();
     for (const wchar_t* name : kDriverServices) EXPECT_TRUE(ServiceRegistered(name)) << ToUtf8(name);
     EXPECT_EQ(1u, ReadDword(kFilterKey, L"Type").value_or(0)) << "a kernel driver";
     EXPECT_EQ(ReadFileBytes(Payload(L"tnxflt.inf")), ReadFileBytes(Driver(L"tnxflt.inf")));
@@ -104,7 +104,7 @@ TEST_F(DriverPackageTest, VerifyOfAnIntactInstallationReportsSuccess) {
     EXPECT_EQ(0u, result.exitCode) << Describe(result, LogText());
     EXPECT_TRUE(Contains(report, L"\nVerification succeeded for Driver installation using tnxflt.inf.")) << result.output;
     EXPECT_TRUE(Contains(report, L"Verification succeeded for value RuleSetName under Registry key "
-                                 L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\tnxmon\\Parameters."))
+                                 L"HKLM\\SOFTWARE\\Norvex\\Coravel\\Drivers\\tnxmon."))
         << "the last line of the section, beyond the first 1024 characters, is checked\n" << result.output;
     EXPECT_FALSE(Contains(report, L"Verification failed")) << result.output;
 }
