@@ -140,6 +140,36 @@ TEST_F(DriverPackageTest, VerifyReportsEveryMissingPieceAndNoSuccessLine) {
     EXPECT_FALSE(Contains(report, L"Verification succeeded for Driver installation")) << result.output;
 }
 
+// A check that passes never clears the failure of one before it, and a damaged driver file is a
+// failure of the whole verify: neither ends with the success line.
+class DriverVerifyAfterDamageTest : public DriverPackageTest {
+protected:
+    void ExpectVerifyFails(DWORD expected, const std::wstring& line) {
+        const ProcessResult result = RunInstaller(VerifyArguments(L"drivers.xml"));
+        const std::wstring report = result.OutputText();
+        EXPECT_EQ(expected, result.exitCode) << Describe(result, LogText());
+        EXPECT_TRUE(Contains(report, line)) << result.output;
+        EXPECT_FALSE(Contains(report, L"Verification succeeded for Driver installation")) << result.output;
+    }
+};
+
+TEST_F(DriverVerifyAfterDamageTest, AnUnregisteredServiceFailsEvenWhenTheInfCopyIsIntact) {
+    Install();
+    UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(::OpenServiceW(manager.get(), L"tnxflt", DELETE));
+    ASSERT_TRUE(service && ::DeleteService(service.get()));
+    service.reset();
+    ExpectVerifyFails(ERROR_SERVICE_DOES_NOT_EXIST,
+                      L"\nVerification failed for registration of tnxflt.inf with Windows Service Manager.");
+}
+
+TEST_F(DriverVerifyAfterDamageTest, ADamagedDriverFileFailsTheVerify) {
+    Install();
+    ASSERT_TRUE(WriteFileBytes(Driver(L"tnxmon.sys"), "damaged driver"));
+    ExpectVerifyFails(ERROR_FILE_CORRUPT,
+                      L"\nVerification failed for existance and integrity of file " + Driver(L"tnxmon.sys") + L".");
+}
+
 // Wine has no trusted catalogs: a catalog in the drivers directory makes the membership check
 // run, and it must fail and say so.
 TEST_F(DriverPackageTest, VerifyWithTheCatalogPresentFailsForFilesNoTrustedCatalogHolds) {
