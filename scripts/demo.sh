@@ -30,14 +30,23 @@ show_log "$drive_c/TarnexLogs/rejected.log"
 step "The two sample documents (every element kind) loaded, validated and bound: verified on a machine without them"
 installer -vi -x sample-package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -c 'C:\TarnexContent' \
   -l 'C:\TarnexLogs\samples.log' | tail -8
-echo "    (the service and driver elements are bound; their machine operations are not in this build: 0x78)"
+echo "    (the service elements are bound; their machine operations are not in this build: 0x78)"
 show_log "$drive_c/TarnexLogs/samples.log" | grep -E 'Tarnex Version|Completed' | sed 's/^ *//; s/^/    /'
+
+step "The prerequisite platform the driver needs (HKLM\\SOFTWARE\\Norvex\\Keelson)"
+wine reg add 'HKLM\SOFTWARE\Norvex\Keelson' /f >/dev/null 2>&1 && echo "    created"
 
 step "Install the demo package with its policies (-i ... -s configuration.xml -q ...)"
 installer -i -x package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -c 'C:\TarnexContent' \
   -q 'C:\TarnexQuarantine' -l 'C:\TarnexLogs\install.log'
 echo "    installed files:"
 (cd "$drive_c/Program Files/Tarnex" 2>/dev/null && find . -type f | sed 's/^/      /')
+
+echo "    the driver in the drivers directory:"
+(cd "$drive_c/windows/system32/drivers" && ls tnxflt.* 2>/dev/null | sed 's/^/      /')
+
+step "The driver service the INF registered, with the values its NvxAddReg section added"
+wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\tnxflt' /s 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
 
 step "The registry the install wrote (install reference, engine records, policies)"
 wine reg query 'HKLM\SOFTWARE\Norvex\Coravel' /s 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
@@ -50,6 +59,9 @@ step "Uninstall (-u ... -s configuration.xml)"
 installer -u -x package.xml -s configuration.xml -l 'C:\TarnexLogs\uninstall.log'
 if [ -e "$drive_c/Program Files/Tarnex" ]; then echo "    install directory still present"; else echo "    install directory removed"; fi
 if wine reg query 'HKLM\SOFTWARE\Norvex\Coravel' >/dev/null 2>&1; then echo "    HKLM\\SOFTWARE\\Norvex\\Coravel still present"; else echo "    HKLM\\SOFTWARE\\Norvex\\Coravel removed"; fi
+echo "    the driver's tombstone, honoured at the next restart (DeleteFlag 1, Start 4 = disabled):"
+wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\tnxflt' 2>/dev/null | tr -d '\r' | grep -E 'DeleteFlag|Start' | sed 's/^ */      /'
+if [ -e "$drive_c/windows/system32/drivers/tnxflt.inf" ]; then echo "    drivers\\tnxflt.inf still present"; else echo "    drivers\\tnxflt.inf removed"; fi
 
 step "The install log, first and last lines"
 show_log "$drive_c/TarnexLogs/install.log" | head -8

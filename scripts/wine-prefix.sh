@@ -30,4 +30,10 @@ wine_prefix_boot() {
   # reading them through a pipe would wait for the server to end): all three go to /dev/null.
   wineserver -p </dev/null >/dev/null 2>&1
   wineboot -i </dev/null >/dev/null 2>&1
+  # A new prefix comes up with two service managers, each with its own list of services, and a
+  # client reaches either: a service one of them created is missing for the other. One restart
+  # of the server leaves a single manager.
+  wineserver -k >/dev/null 2>&1
+  wineserver -p </dev/null >/dev/null 2>&1
+  wineboot </dev/null >/dev/null 2>&1
 }

@@ -46,3 +46,5 @@ add_custom_command(
   COMMENT "Laying out the end-to-end sample package")
 add_custom_target(e2e_package DEPENDS ${E2E_DOCUMENTS})
 add_dependencies(e2e_tests e2e_package)
+
+include(${CMAKE_SOURCE_DIR}/tests/e2e/fixtures/drivers/drivers.cmake)
