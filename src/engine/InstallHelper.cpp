@@ -5,7 +5,7 @@
 #include "operations/FileHelpers.h"
 #include "operations/RegistryHelpers.h"
 #include "operations/RegistryOperation.h"
-#include "policy/CPolicy.h"
+#include "policy/CPolicyData.h"
 #include "shell/Console.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"
@@ -48,13 +48,9 @@ DWORD DeleteRefKey() {
 
 bool IsPreRequisitesInstalled(const std::wstring& contentPath) {
     FunctionScope scope(kLogModule, "InstallHelper::IsPreRequisitesInstalled");
-    if (IsDirectoryPath(contentPath)) {
-        scope.Result(1);
-        return true;
-    }
-    LOG(LogLevel::Debug, "%s", "IsPreRequisitesInstalled - Content directory does not exist or empty");
-    scope.Result(0);
-    return false;
+    if (IsDirectoryPath(contentPath)) return scope.Result(true);
+    LOG(LogLevel::Debug, "IsPreRequisitesInstalled - Content directory does not exist or empty");
+    return scope.Result(false);
 }
 
 } // namespace InstallHelper
