@@ -24,8 +24,7 @@ const wchar_t kBackupDirectoryKeyPath[] = L"HKLM\\SOFTWARE\\Norvex\\Coravel\\BUL
 // Full access is asked for on purpose: an account that could not change the reference could not
 // act on the installation either, so it sees no installation.
 bool InstallReferenceExists() {
-    UniqueKey key;
-    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallReferenceKey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
+    return KeyOpensWithFullAccess(HKEY_LOCAL_MACHINE, kInstallReferenceKey);
 }
 
 namespace InstallHelper {

@@ -1,6 +1,5 @@
 #include "engine/Package.h"
 
-#include <shellapi.h>
 #include <vector>
 #include "engine/InstallContext.h"
 #include "engine/InstallHelper.h"
@@ -18,15 +17,7 @@ namespace {
 const wchar_t kPlatformKey[] = L"SOFTWARE\\Norvex\\Keelson";
 const wchar_t kPlatformKeyWow[] = L"SOFTWARE\\Wow6432Node\\Norvex\\Keelson";
 
-bool HklmKeyOpensWithFullAccess(const wchar_t* subKey) {
-    UniqueKey key;
-    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
-}
-
 } // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Package
 
 void Package::Bind(const XmlNode& node) {
     BindAttribute(node, L"TarnexVersion", tarnexVersion);
@@ -122,7 +113,8 @@ DWORD Package::Verify() {
 DWORD Package::IsPreRequisitesInstalled() const {
     FunctionScope scope(kLogModule, "Package::IsPreRequisitesInstalled");
     if (features.empty() || features.front()->drivers.empty()) return scope.Result(ERROR_SUCCESS);
-    if (HklmKeyOpensWithFullAccess(kPlatformKey) || HklmKeyOpensWithFullAccess(kPlatformKeyWow)) {
+    if (KeyOpensWithFullAccess(HKEY_LOCAL_MACHINE, kPlatformKey) ||
+        KeyOpensWithFullAccess(HKEY_LOCAL_MACHINE, kPlatformKeyWow)) {
         return scope.Result(ERROR_SUCCESS);
     }
     LOG(LogLevel::Debug, "IsPreRequisitesInstalled - neither %S nor %S exist", kPlatformKey, kPlatformKeyWow);

@@ -46,7 +46,7 @@ DWORD DirectoryOperation::Verify() {
 DWORD RemoveDirectoryNowOrAtRestart(const char* logModule, const std::wstring& path, bool reportRetry) {
     const char* const kLogModule = logModule;   // the LOG lines below name the caller's module
     const BOOL removed = ::RemoveDirectoryW(ExtendedPath(path, MAX_PATH).c_str());
-    const DWORD error = removed ? ERROR_SUCCESS : ::GetLastError();
+    const DWORD error = ResultFromBool(removed);
     LOG(LogLevel::Detail, "RemoveDirectory %S  returned %d", path.c_str(), removed);
     if (removed || IsPathNotFound(error)) return ERROR_SUCCESS;
 

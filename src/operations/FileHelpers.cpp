@@ -4,6 +4,7 @@
 #include <vector>
 #include "operations/FileDigest.h"
 #include "shell/Log.h"
+#include "shell/Result.h"
 
 static const char kLogModule[] = ".\\InstallHelper";
 
@@ -111,8 +112,7 @@ namespace InstallHelper {
 
 DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target) {
     FunctionScope scope(kLogModule, "InstallHelper::CopyAndReplaceFile");
-    if (CopyFileLong(source, target, FALSE)) return scope.Result(ERROR_SUCCESS);
-    return scope.Result(::GetLastError());
+    return scope.Result(ResultFromBool(CopyFileLong(source, target, FALSE)));
 }
 
 DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {

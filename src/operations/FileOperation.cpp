@@ -95,16 +95,14 @@ DWORD FileOperation::UnInstall() {
     FunctionScope scope(kLogModule, "FileOperation::UnInstall");
     const std::wstring target = TargetPath();
     DWORD result = ERROR_SUCCESS;
-    if (!DeleteFileLong(target)) {
-        const DWORD error = ::GetLastError();
-        if (!IsPathNotFound(error)) {
-            if (MoveFileLong(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-                InstallContext().rebootPending = true;
-                LOG(LogLevel::Detail, "Deleting file at reboot, %S", target.c_str());
-            } else {
-                result = ::GetLastError();
-                LOG(LogLevel::Detail, "Failed to setup file delete at reboot, %S. Error Code: %d", target.c_str(), static_cast<int>(result));
-            }
+    const DWORD deleted = ResultFromBool(DeleteFileLong(target));
+    if (deleted != ERROR_SUCCESS && !IsPathNotFound(deleted)) {
+        result = ResultFromBool(MoveFileLong(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+        if (result == ERROR_SUCCESS) {
+            InstallContext().rebootPending = true;
+            LOG(LogLevel::Detail, "Deleting file at reboot, %S", target.c_str());
+        } else {
+            LOG(LogLevel::Detail, "Failed to setup file delete at reboot, %S. Error Code: %d", target.c_str(), static_cast<int>(result));
         }
     }
     LOG(LogLevel::Detail, "Deleted File %S. Result code %d", target.c_str(), static_cast<int>(result));
