@@ -17,6 +17,12 @@ namespace {
 const wchar_t kPlatformKey[] = L"SOFTWARE\\Norvex\\Keelson";
 const wchar_t kPlatformKeyWow[] = L"SOFTWARE\\Wow6432Node\\Norvex\\Keelson";
 
+// The install directory the install reference records. An empty one is refused like a missing
+// one: every "$INSTALL_PATH" would otherwise resolve to the root of the current drive.
+bool ReadRecordedInstallDirectory(std::wstring& directory) {
+    return ReadRegistryString(kInstallReferenceKey, L"szInstallPath", directory) && !directory.empty();
+}
+
 } // namespace
 
 void Package::Bind(const XmlNode& node) {
@@ -42,7 +48,7 @@ DWORD Package::UnInstall() {
     LOG(LogLevel::Information, "Begin UnInstalling Package");
     DWORD result = ERROR_SUCCESS;
     std::wstring installDirectory;
-    if (!ReadRegistryString(kInstallReferenceKey, L"szInstallPath", installDirectory) || installDirectory.empty()) {
+    if (!ReadRecordedInstallDirectory(installDirectory)) {
         result = ERROR_CANTREAD;
     } else {
         InstallContextData& context = InstallContext();
@@ -87,9 +93,7 @@ DWORD Package::Upgrade() {
     LOG(LogLevel::Detail, "Begin Package Upgrade");
     DWORD result = ERROR_SUCCESS;
     std::wstring installDirectory;
-    // An empty recorded directory is refused like a missing one: every "$INSTALL_PATH" would
-    // otherwise resolve to the root of the current drive.
-    if (!ReadRegistryString(kInstallReferenceKey, L"szInstallPath", installDirectory) || installDirectory.empty()) {
+    if (!ReadRecordedInstallDirectory(installDirectory)) {
         result = ERROR_CANTREAD;
     } else {
         InstallContext().installDirectory = installDirectory;
