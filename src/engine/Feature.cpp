@@ -72,7 +72,8 @@ DWORD Feature::InstallCore() {
         if (!IsPlatformMatch(*file)) continue;
         const DWORD result = file->Install();
         if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to install File %S. Error Code %d", file->FileName().c_str(), static_cast<int>(result));
+            LOG(LogLevel::Error, "Failed to install File %S. Error Code %d", file->FileName().c_str(),
+                static_cast<int>(result));
             return scope.Result(result);
         }
     }
@@ -130,7 +131,8 @@ DWORD Feature::UnInstallCore() {
         if (!IsPlatformMatch(*file)) continue;
         result = file->UnInstall();
         if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while UnInstalling File %S, Error Code: %d", file->FileName().c_str(), static_cast<int>(result));
+            LOG(LogLevel::Error, "Error while UnInstalling File %S, Error Code: %d", file->FileName().c_str(),
+                static_cast<int>(result));
         }
     }
 
@@ -166,7 +168,8 @@ DWORD Feature::Repair() {
     for (size_t i = 0; i < drivers.size(); ++i) {
         const DWORD code = drivers[i]->Repair();
         if (code != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while repairing Driver %d, Error Code: %d", static_cast<int>(i), static_cast<int>(code));
+            LOG(LogLevel::Error, "Error while repairing Driver %d, Error Code: %d", static_cast<int>(i),
+                static_cast<int>(code));
             if (result == ERROR_SUCCESS) result = code;
         }
     }
@@ -178,7 +181,8 @@ DWORD Feature::Repair() {
     for (size_t i = 0; i < services.size(); ++i) {
         const DWORD code = services[i]->Repair();
         if (code != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while repairing Service %d, Error Code: %d", static_cast<int>(i), static_cast<int>(code));
+            LOG(LogLevel::Error, "Error while repairing Service %d, Error Code: %d", static_cast<int>(i),
+                static_cast<int>(code));
             if (result == ERROR_SUCCESS) result = code;
         }
     }
@@ -203,14 +207,16 @@ DWORD Feature::RepairCore() {
         if (!IsPlatformMatch(*file)) continue;
         const DWORD code = file->Repair();
         if (code != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to Repair File %S. Error Code %d", file->FileName().c_str(), static_cast<int>(code));
+            LOG(LogLevel::Error, "Failed to Repair File %S. Error Code %d", file->FileName().c_str(),
+                static_cast<int>(code));
             keepFirstFailure(code);
         }
     }
     for (auto& directory : directoryOperations) {
         const DWORD code = directory->Install();
         if (!IsDirectoryCreated(code)) {
-            LOG(LogLevel::Error, "Failed to Repair Directory %S. Error Code %d", directory->Path().c_str(), static_cast<int>(code));
+            LOG(LogLevel::Error, "Failed to Repair Directory %S. Error Code %d", directory->Path().c_str(),
+                static_cast<int>(code));
             keepFirstFailure(code);
         }
     }
@@ -256,7 +262,8 @@ DWORD Feature::UpgradeCore() {
         if (!IsPlatformMatch(*file)) continue;
         const DWORD result = file->Upgrade();
         if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to install File %S. Error Code %d", file->FileName().c_str(), static_cast<int>(result));
+            LOG(LogLevel::Error, "Failed to install File %S. Error Code %d", file->FileName().c_str(),
+                static_cast<int>(result));
             return scope.Result(result);
         }
     }
@@ -291,7 +298,8 @@ void Feature::ValidateOemContentPresence() {
     std::wstring subKey;
     const DWORD parsed = ParseKeyPath(kContentVersionKey, root, subKey);
     if (parsed != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Failed to extract Root and sub keys from %S. Error code: %d", kContentVersionKey, static_cast<int>(parsed));
+        LOG(LogLevel::Error, "Failed to extract Root and sub keys from %S. Error code: %d", kContentVersionKey,
+            static_cast<int>(parsed));
         return;
     }
     UniqueKey key;
@@ -309,11 +317,13 @@ void Feature::ValidateOemContentPresence() {
         const LSTATUS queried =
             ::RegQueryValueExW(key.get(), names[i], nullptr, &type, reinterpret_cast<BYTE*>(&versions[i]), &size);
         if (queried != ERROR_SUCCESS || type != REG_DWORD) {
-            LOG(LogLevel::Error, "Failed to query value %S or invalid value type. Error code: %d", names[i], static_cast<int>(queried));
+            LOG(LogLevel::Error, "Failed to query value %S or invalid value type. Error code: %d", names[i],
+                static_cast<int>(queried));
             return;
         }
     }
-    LOG(LogLevel::Detail, "Content version in registry is %d.%d", static_cast<int>(versions[0]), static_cast<int>(versions[1]));
+    LOG(LogLevel::Detail, "Content version in registry is %d.%d", static_cast<int>(versions[0]),
+        static_cast<int>(versions[1]));
 
     if (versions[0] != 0 || versions[1] != 5) return;
     const std::wstring updateFile = InstallContext().contentPath + L"\\content\\tarnex\\update\\0.5\\amupdate.dat";

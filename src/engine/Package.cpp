@@ -81,7 +81,8 @@ DWORD Package::Repair() {
     for (size_t i = 0; i < features.size(); ++i) {
         result = features[i]->Repair();
         if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while repairing Feature %d. Error Code: %d", static_cast<int>(i), static_cast<int>(result));
+            LOG(LogLevel::Error, "Error while repairing Feature %d. Error Code: %d", static_cast<int>(i),
+                static_cast<int>(result));
         }
     }
     LOG(LogLevel::Detail, "End Package Repair");

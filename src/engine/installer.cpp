@@ -96,7 +96,8 @@ DWORD InstallAction(Package& package, const std::wstring* configurationPath, con
     if (backupDirectorySet) {
         const DWORD entry = CreateBackupDirectoryEntry();
         if (entry != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to create entry for Backup Directory. Error Code: %d", static_cast<int>(entry));
+            LOG(LogLevel::Error, "Failed to create entry for Backup Directory. Error Code: %d",
+                static_cast<int>(entry));
             // Nothing of the package gets installed: the policies go too, so that the machine is
             // left as it was.
             if (configurationPath) UnInstallConfiguration(*configurationPath);

@@ -124,9 +124,11 @@ DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {
         if (copied != ERROR_SUCCESS) {
             // Never leave the target missing: put the original back and report the copy's error.
             if (!MoveFileLong(aside, &target, MOVEFILE_REPLACE_EXISTING)) {
-                LOG(LogLevel::Detail, "Failed to restore %S from %S. Error Code: %d", target.c_str(), aside.c_str(), static_cast<int>(::GetLastError()));
+                LOG(LogLevel::Detail, "Failed to restore %S from %S. Error Code: %d", target.c_str(), aside.c_str(),
+                    static_cast<int>(::GetLastError()));
             } else {
-                LOG(LogLevel::Detail, "Copy failed with error code %d, restored %S", static_cast<int>(copied), target.c_str());
+                LOG(LogLevel::Detail, "Copy failed with error code %d, restored %S", static_cast<int>(copied),
+                    target.c_str());
             }
             return scope.Result(copied);
         }
@@ -134,12 +136,14 @@ DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {
         return scope.Result(ERROR_SUCCESS);
     }
 
-    LOG(LogLevel::Detail, "MoveFile failed with error code %d, attempting MoveFileEx", static_cast<int>(::GetLastError()));
+    LOG(LogLevel::Detail, "MoveFile failed with error code %d, attempting MoveFileEx",
+        static_cast<int>(::GetLastError()));
     aside += L"_";
     const DWORD staged = CopyAndReplaceFile(source, aside);
     // Without the staged copy the restart would have nothing to put in place.
     if (staged != ERROR_SUCCESS) {
-        LOG(LogLevel::Detail, "Failed to stage %S for copy at reboot. Error Code: %d", aside.c_str(), static_cast<int>(staged));
+        LOG(LogLevel::Detail, "Failed to stage %S for copy at reboot. Error Code: %d", aside.c_str(),
+            static_cast<int>(staged));
         return scope.Result(staged);
     }
     if (!MoveFileLong(aside, &target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {

@@ -66,7 +66,8 @@ DWORD FileOperation::Install() {
     if (!destination_.empty()) {
         const DWORD created = static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, destination_.c_str(), nullptr));
         if (!IsDirectoryCreated(created)) {
-            LOG(LogLevel::Detail, "Failed to create the directory structure while installing File: %S", fileName_.c_str());
+            LOG(LogLevel::Detail, "Failed to create the directory structure while installing File: %S",
+                fileName_.c_str());
             return scope.Result(created);
         }
     }
@@ -102,7 +103,8 @@ DWORD FileOperation::UnInstall() {
             InstallContext().rebootPending = true;
             LOG(LogLevel::Detail, "Deleting file at reboot, %S", target.c_str());
         } else {
-            LOG(LogLevel::Detail, "Failed to setup file delete at reboot, %S. Error Code: %d", target.c_str(), static_cast<int>(result));
+            LOG(LogLevel::Detail, "Failed to setup file delete at reboot, %S. Error Code: %d", target.c_str(),
+                static_cast<int>(result));
         }
     }
     LOG(LogLevel::Detail, "Deleted File %S. Result code %d", target.c_str(), static_cast<int>(result));

@@ -112,7 +112,8 @@ DWORD RegValue::Install() {
     const LSTATUS created = ::RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                               nullptr, key.put(), nullptr);
     if (created != ERROR_SUCCESS) {
-        LOG(LogLevel::Detail, "Failed to create or open Sub key: %S. Error Code %d", subKey.c_str(), static_cast<int>(created));
+        LOG(LogLevel::Detail, "Failed to create or open Sub key: %S. Error Code %d", subKey.c_str(),
+            static_cast<int>(created));
         return scope.Result(ResultFromStatus(created));
     }
     LOG(LogLevel::Detail, "Created or Opened the Sub key : %S.", subKey.c_str());
@@ -147,7 +148,8 @@ DWORD RegValue::Install() {
         }
     }
     if (written != ERROR_SUCCESS) {
-        LOG(LogLevel::Detail, "Failed to set the value for registry key: %S\\%S. Error Code %d", subKey.c_str(), name_.c_str(), static_cast<int>(written));
+        LOG(LogLevel::Detail, "Failed to set the value for registry key: %S\\%S. Error Code %d", subKey.c_str(),
+            name_.c_str(), static_cast<int>(written));
         return scope.Result(ResultFromStatus(written));
     }
 
@@ -332,7 +334,8 @@ DWORD RegistryOperation::Repair() {
     for (const auto& key : keys_) {
         const DWORD result = key->Repair();
         if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while repairing Registry %S, Error Code: %d", key->KeyPath().c_str(), static_cast<int>(result));
+            LOG(LogLevel::Error, "Error while repairing Registry %S, Error Code: %d", key->KeyPath().c_str(),
+                static_cast<int>(result));
             if (first == ERROR_SUCCESS) first = result;
         }
     }
@@ -344,7 +347,8 @@ DWORD RegistryOperation::Upgrade() {
     for (const auto& key : keys_) {
         const DWORD result = key->Upgrade();
         if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while Upgrading Registry %S, Error Code: %d", key->KeyPath().c_str(), static_cast<int>(result));
+            LOG(LogLevel::Error, "Error while Upgrading Registry %S, Error Code: %d", key->KeyPath().c_str(),
+                static_cast<int>(result));
             return scope.Result(result);
         }
     }

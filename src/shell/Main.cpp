@@ -68,7 +68,8 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     LOG(LogLevel::Information, kRuleLine);
-    LOG(LogLevel::Information, "Completed Tarnex Installation/Uninstallation sequence with result 0x%x\n", static_cast<unsigned>(result));
+    LOG(LogLevel::Information, "Completed Tarnex Installation/Uninstallation sequence with result 0x%x\n",
+        static_cast<unsigned>(result));
     LOG(LogLevel::Information, kRuleLine);
     UninitializeLog(logPath);
     options.reset();
