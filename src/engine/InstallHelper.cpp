@@ -5,7 +5,7 @@
 #include "operations/FileHelpers.h"
 #include "operations/RegistryHelpers.h"
 #include "operations/RegistryOperation.h"
-#include "policy/CPolicy.h"
+#include "policy/CPolicyData.h"
 #include "shell/Console.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"
@@ -24,8 +24,7 @@ const wchar_t kBackupDirectoryKeyPath[] = L"HKLM\\SOFTWARE\\Norvex\\Coravel\\BUL
 // Full access is asked for on purpose: an account that could not change the reference could not
 // act on the installation either, so it sees no installation.
 bool InstallReferenceExists() {
-    UniqueKey key;
-    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallReferenceKey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
+    return KeyOpensWithFullAccess(HKEY_LOCAL_MACHINE, kInstallReferenceKey);
 }
 
 namespace InstallHelper {
@@ -48,13 +47,9 @@ DWORD DeleteRefKey() {
 
 bool IsPreRequisitesInstalled(const std::wstring& contentPath) {
     FunctionScope scope(kLogModule, "InstallHelper::IsPreRequisitesInstalled");
-    if (IsDirectoryPath(contentPath)) {
-        scope.Result(1);
-        return true;
-    }
-    LOG(LogLevel::Debug, "%s", "IsPreRequisitesInstalled - Content directory does not exist or empty");
-    scope.Result(0);
-    return false;
+    if (IsDirectoryPath(contentPath)) return scope.Result(true);
+    LOG(LogLevel::Debug, "IsPreRequisitesInstalled - Content directory does not exist or empty");
+    return scope.Result(false);
 }
 
 } // namespace InstallHelper

@@ -50,6 +50,6 @@ DWORD ExecuteOperation::Install() {
     ::WaitForSingleObject(process.get(), INFINITE);
     DWORD exitCode = 0;
     ::GetExitCodeProcess(process.get(), &exitCode);
-    LOG(LogLevel::Detail, "%s %d", "Exit code from CRT installer", exitCode);
+    LOG(LogLevel::Detail, "%s %d", "Exit code from CRT installer", static_cast<int>(exitCode));
     return scope.Result(ERROR_SUCCESS);
 }

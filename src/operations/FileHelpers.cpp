@@ -4,6 +4,7 @@
 #include <vector>
 #include "operations/FileDigest.h"
 #include "shell/Log.h"
+#include "shell/Result.h"
 
 static const char kLogModule[] = ".\\InstallHelper";
 
@@ -111,8 +112,7 @@ namespace InstallHelper {
 
 DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target) {
     FunctionScope scope(kLogModule, "InstallHelper::CopyAndReplaceFile");
-    if (CopyFileLong(source, target, FALSE)) return scope.Result(ERROR_SUCCESS);
-    return scope.Result(::GetLastError());
+    return scope.Result(ResultFromBool(CopyFileLong(source, target, FALSE)));
 }
 
 DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {
@@ -124,9 +124,11 @@ DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {
         if (copied != ERROR_SUCCESS) {
             // Never leave the target missing: put the original back and report the copy's error.
             if (!MoveFileLong(aside, &target, MOVEFILE_REPLACE_EXISTING)) {
-                LOG(LogLevel::Detail, "Failed to restore %S from %S. Error Code: %d", target.c_str(), aside.c_str(), ::GetLastError());
+                LOG(LogLevel::Detail, "Failed to restore %S from %S. Error Code: %d", target.c_str(), aside.c_str(),
+                    static_cast<int>(::GetLastError()));
             } else {
-                LOG(LogLevel::Detail, "Copy failed with error code %d, restored %S", copied, target.c_str());
+                LOG(LogLevel::Detail, "Copy failed with error code %d, restored %S", static_cast<int>(copied),
+                    target.c_str());
             }
             return scope.Result(copied);
         }
@@ -134,17 +136,19 @@ DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {
         return scope.Result(ERROR_SUCCESS);
     }
 
-    LOG(LogLevel::Detail, "MoveFile failed with error code %d, attempting MoveFileEx", ::GetLastError());
+    LOG(LogLevel::Detail, "MoveFile failed with error code %d, attempting MoveFileEx",
+        static_cast<int>(::GetLastError()));
     aside += L"_";
     const DWORD staged = CopyAndReplaceFile(source, aside);
     // Without the staged copy the restart would have nothing to put in place.
     if (staged != ERROR_SUCCESS) {
-        LOG(LogLevel::Detail, "Failed to stage %S for copy at reboot. Error Code: %d", aside.c_str(), staged);
+        LOG(LogLevel::Detail, "Failed to stage %S for copy at reboot. Error Code: %d", aside.c_str(),
+            static_cast<int>(staged));
         return scope.Result(staged);
     }
     if (!MoveFileLong(aside, &target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
         const DWORD error = ::GetLastError();
-        LOG(LogLevel::Detail, "MoveFileEx failed with error code %d", error);
+        LOG(LogLevel::Detail, "MoveFileEx failed with error code %d", static_cast<int>(error));
         return scope.Result(error);
     }
     return scope.Result(ERROR_SUCCESS);
@@ -153,10 +157,10 @@ DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {
 int IsFileUpgradeable(const std::wstring& installed, const std::wstring& candidate) {
     FunctionScope scope(kLogModule, "InstallHelper::IsFileUpgradeable");
     std::wstring installedVersion;
-    if (GetFileVersionText(installed, installedVersion) != ERROR_SUCCESS || installedVersion.empty()) return static_cast<int>(scope.Result(0));
+    if (GetFileVersionText(installed, installedVersion) != ERROR_SUCCESS || installedVersion.empty()) return scope.Result(0);
     std::wstring candidateVersion;
-    if (GetFileVersionText(candidate, candidateVersion) != ERROR_SUCCESS || candidateVersion.empty()) return static_cast<int>(scope.Result(0));
-    return static_cast<int>(scope.Result(static_cast<DWORD>(IsVersionGreater(installedVersion, candidateVersion))));
+    if (GetFileVersionText(candidate, candidateVersion) != ERROR_SUCCESS || candidateVersion.empty()) return scope.Result(0);
+    return scope.Result(IsVersionGreater(installedVersion, candidateVersion));
 }
 
 } // namespace InstallHelper

@@ -1,0 +1,16 @@
+#pragma once
+// Upkeep of the install reference around the controller's actions: removing it after an
+// uninstall or a failed install, and putting back what a failed repair replaced. The reference
+// itself (its key, InstallHelper::InstallRefKey, InstallReferenceExists) is in InstallHelper.h.
+#include <windows.h>
+#include <string>
+
+// Deletes the install reference key; a key that is not there is no failure.
+DWORD DeleteInstallReference();
+
+// A package uninstall that succeeded (0 or 3010) leaves no install reference behind; a failed
+// one keeps it. 0, or the deletion's error.
+DWORD RemoveInstallReferenceAfterUnInstall(DWORD packageResult);
+
+// Writes the reference of the existing installation back ("szInstallPath", "szContentPath").
+void RestoreInstallReference(const std::wstring& installPath, const std::wstring& contentPath);
