@@ -4,6 +4,8 @@
 #include <vector>
 #include "engine/InstallContext.h"
 #include "engine/InstallHelper.h"
+#include "engine/InstallJournal.h"
+#include "services/ScmHelpers.h"
 #include "operations/FileHelpers.h"
 #include "operations/RegistryHelpers.h"
 #include "shell/Handles.h"
@@ -32,6 +34,50 @@ bool IsMissingPathError(DWORD code) {
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
+bool IsDeletedAtRestart(const std::wstring& path) {
+    for (const auto& scheduled : InstallContext().deletedAtRestart) {
+        if (::CompareStringOrdinal(scheduled.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+    }
+    return false;
+}
+
+// The folders below `directory` that hold only files already deleted at the restart, deepest
+// first; false when anything else is left.
+bool CollectFoldersLeftForRestart(const std::wstring& directory, std::vector<std::wstring>& folders) {
+    WIN32_FIND_DATAW data{};
+    UniqueFindHandle find(::FindFirstFileW(ExtendedPath(directory + L"\\*").c_str(), &data));
+    if (!find) return false;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = directory + L"\\" + name;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!CollectFoldersLeftForRestart(path, folders)) return false;
+            folders.push_back(path);
+        } else if (!IsDeletedAtRestart(path)) {
+            return false;
+        }
+    } while (::FindNextFileW(find.get(), &data));
+    return true;
+}
+
+bool ScheduleRemainderAtRestart(const std::wstring& directory) {
+    if (InstallContext().deletedAtRestart.empty()) return false;
+    std::vector<std::wstring> folders;
+    if (!CollectFoldersLeftForRestart(directory, folders)) return false;
+    for (const auto& folder : folders) {
+        if (!MoveFileLong(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return false;
+        LOG(LogLevel::Detail, "Deleting directory at reboot, %S", folder.c_str());
+    }
+    return true;
+}
+
+bool ServiceRegistered(const std::wstring& name) {
+    UniqueServiceHandle scm = OpenServiceManager(SC_MANAGER_CONNECT);
+    // When the SCM cannot say, the name counts as taken: a rollback must not remove what may not be ours.
+    return !scm || ServiceExists(scm.get(), name);
+}
+
 bool HklmKeyOpensWithFullAccess(const wchar_t* subKey) {
     UniqueKey key;
     return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
@@ -56,7 +102,10 @@ DWORD Feature::Install() {
     FunctionScope scope(kLogModule, "Feature::Install");
     LOG(LogLevel::Detail, "%s %S", "Begin Installing Feature", tag.c_str());
     DWORD result = ERROR_SUCCESS;
+    InstallJournal* journal = ActiveInstallJournal();
     for (auto& driver : drivers) {
+        // A driver is put in place by its INF; its own uninstall undoes that.
+        if (journal) journal->Record(L"driver " + driver->infFile.fileName, [&driver] { return driver->UnInstall(); });
         result = driver->Install();
         if (result != ERROR_SUCCESS) break;
     }
@@ -64,6 +113,10 @@ DWORD Feature::Install() {
         result = InstallCore();
         if (result == ERROR_SUCCESS) {
             for (auto& service : services) {
+                // Only a service this install registers is removed again by a rollback.
+                if (journal && !ServiceRegistered(service->serviceName)) {
+                    journal->Record(L"service " + service->serviceName, [&service] { return service->UnInstall(); });
+                }
                 result = service->Install();
                 if (result != ERROR_SUCCESS) break;
             }
@@ -142,16 +195,24 @@ DWORD Feature::UnInstallCore() {
     const std::wstring installDirectory = InstallContext().installDirectory;
     DWORD result = ERROR_SUCCESS;
 
+    // Every element is still visited after a failure; the first failure is the result.
+    auto keepFirstFailure = [&result](DWORD code) {
+        if (result == ERROR_SUCCESS) result = code;
+    };
     for (auto& file : files) {
         if (!IsPlatformMatch(*file)) continue;
-        result = file->UnInstall();
-        if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while UnInstalling File %S, Error Code: %d", file->FileName().c_str(), result);
+        const DWORD code = file->UnInstall();
+        if (code != ERROR_SUCCESS) {
+            LOG(LogLevel::Error, "Error while UnInstalling File %S, Error Code: %d", file->FileName().c_str(), code);
+            keepFirstFailure(code);
         }
     }
 
-    if (!DeleteDirectoryContents(installDirectory)) {
-        result = ERROR_ACCESS_DENIED;
+    // Files held open were scheduled for deletion at the restart above; when nothing else is
+    // left, their folders go at the restart too and the uninstall has not failed. Anything else
+    // left behind (a file of another program, held open) fails it.
+    if (!DeleteDirectoryContents(installDirectory) && !ScheduleRemainderAtRestart(installDirectory)) {
+        keepFirstFailure(ERROR_ACCESS_DENIED);
         LOG(LogLevel::Error, "%s", "Failed to delete Install Directory");
     }
 
@@ -164,13 +225,14 @@ DWORD Feature::UnInstallCore() {
     }
 
     for (auto& registry : registryOperations) {
-        result = registry->UnInstall();
+        keepFirstFailure(registry->UnInstall());
     }
 
     for (auto& executable : executables) {
         if (!IsPlatformMatch(*executable)) continue;
-        result = executable->UnInstall();
-        if (result != ERROR_SUCCESS) LOG(LogLevel::Error, "%s", "Failed to uninstall Executables");
+        const DWORD code = executable->UnInstall();
+        if (code != ERROR_SUCCESS) LOG(LogLevel::Error, "%s", "Failed to uninstall Executables");
+        keepFirstFailure(code);
     }
     return scope.Result(result);
 }
@@ -417,9 +479,11 @@ DWORD Package::UnInstall() {
         if (ReadRegistryString(kInstallReferenceKey, L"szContentPath", contentPath)) context.contentPath = contentPath;
 
         for (auto& feature : features) {
-            result = feature->UnInstall();
-            if (result != ERROR_SUCCESS) LOG(LogLevel::Debug, "Feature UnInstall Failed. Error Code: %d", result);
+            const DWORD code = feature->UnInstall();
+            if (code != ERROR_SUCCESS) LOG(LogLevel::Debug, "Feature UnInstall Failed. Error Code: %d", code);
             else LOG(LogLevel::Debug, "%s", "Feature UnInstall Successful.");
+            // A later feature's success does not hide an earlier one's failure.
+            if (result == ERROR_SUCCESS) result = code;
         }
 
         const DWORD removal = RemoveInstallDirectory(context.installDirectory);
@@ -439,9 +503,10 @@ DWORD Package::Repair() {
     LOG(LogLevel::Detail, "%s", "Begin Package Repair");
     DWORD result = ERROR_SUCCESS;
     for (size_t i = 0; i < features.size(); ++i) {
-        result = features[i]->Repair();
-        if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while repairing Feature %d. Error Code: %d", static_cast<int>(i), result);
+        const DWORD code = features[i]->Repair();
+        if (code != ERROR_SUCCESS) {
+            LOG(LogLevel::Error, "Error while repairing Feature %d. Error Code: %d", static_cast<int>(i), code);
+            if (result == ERROR_SUCCESS) result = code;
         }
     }
     LOG(LogLevel::Detail, "%s", "End Package Repair");

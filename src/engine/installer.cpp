@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 #include "engine/InstallContext.h"
 #include "engine/InstallHelper.h"
+#include "engine/InstallJournal.h"
 #include "operations/FileDigest.h"
 #include "operations/FileHelpers.h"
 #include "operations/RegistryOperation.h"
@@ -11,6 +12,7 @@
 #include "shell/Console.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"
+#include "shell/Result.h"
 #include "xml/Binding.h"
 
 static const char kLogModule[] = ".\\installer";
@@ -56,11 +58,59 @@ DWORD RemoveInstallReferenceAfterUnInstall(DWORD packageResult) {
     return DeleteInstallReference();
 }
 
-void RestoreInstallReference(const std::wstring& installPath, const std::wstring& contentPath) {
+DWORD RestoreInstallReference(const std::wstring& installPath, const std::wstring& contentPath) {
     const std::wstring key = std::wstring(L"HKLM\\") + kInstallReferenceKey;
-    RegValue(key, L"szInstallPath", L"SZ", installPath, false).Install();
-    RegValue(key, L"szContentPath", L"SZ", contentPath, false).Install();
+    DWORD result = RegValue(key, L"szInstallPath", L"SZ", installPath, false).Install();
+    if (result == ERROR_SUCCESS) result = RegValue(key, L"szContentPath", L"SZ", contentPath, false).Install();
+    if (result != ERROR_SUCCESS) {
+        LOG(LogLevel::Error, "Failed to write back the install reference of the existing installation: %S. Error Code: %d",
+            installPath.c_str(), static_cast<int>(result));
+        return result;
+    }
     LOG(LogLevel::Error, "Kept the install reference of the existing installation: %S", installPath.c_str());
+    return ERROR_SUCCESS;
+}
+
+// The install reference's values as stored, so that they can be written back unchanged.
+struct StoredValue {
+    std::wstring name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+std::vector<StoredValue> ReadInstallReferenceValues() {
+    std::vector<StoredValue> values;
+    UniqueKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallReferenceKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return values;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384] = {};
+        DWORD nameLength = 16384;
+        DWORD type = REG_NONE;
+        DWORD size = 0;
+        if (::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        StoredValue value{ std::wstring(name, nameLength), type, std::vector<BYTE>(size) };
+        DWORD read = size;
+        if (::RegQueryValueExW(key.get(), value.name.c_str(), nullptr, &value.type, value.data.empty() ? nullptr : value.data.data(),
+                               &read) != ERROR_SUCCESS) {
+            continue;
+        }
+        value.data.resize(read);
+        values.push_back(std::move(value));
+    }
+    return values;
+}
+
+DWORD WriteInstallReferenceValues(const std::vector<StoredValue>& values) {
+    UniqueKey key;
+    DWORD result = ResultFromStatus(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallReferenceKey, 0, nullptr,
+                                                      REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.put(), nullptr));
+    for (const auto& value : values) {
+        if (result != ERROR_SUCCESS) break;
+        result = ResultFromStatus(::RegSetValueExW(key.get(), value.name.c_str(), 0, value.type,
+                                                   value.data.empty() ? nullptr : value.data.data(),
+                                                   static_cast<DWORD>(value.data.size())));
+    }
+    return result;
 }
 
 DWORD InstallAction(Package& package, const std::wstring* configurationPath, const std::wstring& installDirectory,
@@ -81,6 +131,11 @@ DWORD InstallAction(Package& package, const std::wstring* configurationPath, con
     bool backupDirectorySet = false;
     if (quarantineDirectory) {
         if (IsDirectoryCreated(CreateDirectoryWithParents(*quarantineDirectory))) {
+            // A file of that name is no quarantine directory: nothing is installed.
+            if (!IsDirectoryPath(*quarantineDirectory)) {
+                LOG(LogLevel::Error, "%s", "Failed to create Quarantine directory.");
+                return ERROR_INVALID_PARAMETER;
+            }
             SetQuarantineDirectory(*quarantineDirectory);
             backupDirectorySet = true;
         } else {
@@ -127,7 +182,21 @@ DWORD RunAction(Package& package, Action action, const std::wstring* configurati
     case Action::UnInstall: {
         LOG(LogLevel::Detail, "%s", "UnInstalling Tarnex");
         DWORD result = UnInstall(package);
-        if (configurationPath) result |= UnInstallConfiguration(*configurationPath);
+        if (configurationPath) {
+            // The policies go with the family key; after a failed package uninstall the install
+            // reference must survive that, so that a retry still finds the installation.
+            const bool keepReference = !IsSuccessOrRestart(result) && InstallReferenceExists();
+            std::vector<StoredValue> reference;
+            if (keepReference) reference = ReadInstallReferenceValues();
+            result |= UnInstallConfiguration(*configurationPath);
+            if (keepReference) {
+                const DWORD restored = WriteInstallReferenceValues(reference);
+                if (restored != ERROR_SUCCESS) {
+                    LOG(LogLevel::Error, "Failed to keep the install reference after the failed uninstall. Error Code: %d",
+                        static_cast<int>(restored));
+                }
+            }
+        }
         return result;
     }
     case Action::Repair:
@@ -156,7 +225,9 @@ DWORD PerformAction(Package& package, Action action, const std::wstring* configu
     SECURITY_ATTRIBUTES attributes{ sizeof(attributes), &descriptor, FALSE };
     ::SetLastError(ERROR_SUCCESS);
     UniqueKernelHandle instance(::CreateEventW(&attributes, FALSE, FALSE, kSingleInstanceEventName));
-    if (instance && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    // No marker at all (the name is held by an object this process may not open) guards nothing:
+    // the run stops as it does when another installer holds the marker.
+    if (!instance || ::GetLastError() == ERROR_ALREADY_EXISTS) {
         LOG(LogLevel::Warning, "%s", "Another Instance of Installer is already running.");
         return ERROR_SINGLE_INSTANCE_APP;
     }
@@ -174,6 +245,10 @@ DWORD PerformAction(Package& package, Action action, const std::wstring* configu
 
 DWORD Install(Package& package, const std::wstring& installDirectory) {
     TraceOwnMessage(kControllerMessageGuid, kInstallEntryMessage, LogLevel::Detail, "Entered function", "Install");
+    // Every change of this install is journaled, so that a failure puts back exactly what was
+    // there before and leaves alone what the install never touched.
+    InstallJournal journal;
+    JournalScope journaling(journal);
     DWORD result = package.IsPreRequisitesInstalled();
     if (result == ERROR_SUCCESS) result = InstallHelper::InstallRefKey();
     if (result != ERROR_SUCCESS) {
@@ -181,7 +256,9 @@ DWORD Install(Package& package, const std::wstring& installDirectory) {
         return result;
     }
 
+    const auto missing = InstallJournal::MissingDirectories(installDirectory);
     const int created = CreateDirectoryWithParents(installDirectory);
+    journal.DirectoriesCreated(missing);
     if (created != ERROR_SUCCESS && !IsDirectoryPath(installDirectory)) {
         LOG(LogLevel::Error, "%s", "Failed to create Install directory.");
         result = static_cast<DWORD>(created);
@@ -193,6 +270,7 @@ DWORD Install(Package& package, const std::wstring& installDirectory) {
     } else {
         result = package.Install();
         if (result == ERROR_SUCCESS) {
+            journal.Commit();
             LOG(LogLevel::Information, "%s", "Install Successfull.");
             LOG(LogLevel::Detail, "%s %s with result %d", "Exiting function", "Install", result);
             return result;
@@ -201,7 +279,7 @@ DWORD Install(Package& package, const std::wstring& installDirectory) {
 
     if (result != ERROR_DIR_NOT_EMPTY) {
         LOG(LogLevel::Error, "%s", "Failed to Install, Starting RollBack.");
-        package.UnInstall();
+        journal.Rollback();
         // The reference was written by this install, which did not happen: a rollback that
         // stumbles over elements the install never reached must not leave the machine looking
         // installed.
@@ -319,7 +397,8 @@ DWORD Repair(Package& package, const std::wstring* configurationPath, const std:
         if (keepFirstFailure(files)) LOG(LogLevel::Error, "Failed to repair files and registry. Error Code: %d", files);
     } else if (context.rebootPending) {
         LOG(LogLevel::Detail, "%s", "Reboot Required.");
-        result = ERROR_SUCCESS_REBOOT_REQUIRED;
+        // An earlier failure stays the result: a restart does not finish what failed.
+        if (result == ERROR_SUCCESS) result = ERROR_SUCCESS_REBOOT_REQUIRED;
     }
 
     if (files == ERROR_SUCCESS && !context.rebootPending && engine && engine->start == kAutomaticStart &&
@@ -357,12 +436,15 @@ DWORD RepairFiles(const std::wstring& installDirectory, const std::wstring& cont
         const int created = CreateDirectoryWithParents(installDirectory);
         if (created != ERROR_SUCCESS && !IsDirectoryPath(installDirectory)) {
             LOG(LogLevel::Error, "%s", "Failed to create Install directory.");
+            result = static_cast<DWORD>(created);
             if (hadReference) {
-                RestoreInstallReference(previousInstallPath, previousContentPath);
+                // Losing the reference would make the installation unknown to every later run:
+                // that failure is the one to report.
+                const DWORD restored = RestoreInstallReference(previousInstallPath, previousContentPath);
+                if (restored != ERROR_SUCCESS) result = restored;
             } else {
                 InstallHelper::DeleteRefKey();
             }
-            result = static_cast<DWORD>(created);
         } else {
             result = package.Repair();
         }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 #include <shlwapi.h>
+#include "engine/InstallJournal.h"
 #include "operations/RegistryHelpers.h"
 #include "policy/InstallOverrideTable.h"
 #include "shell/Console.h"
@@ -61,6 +62,8 @@ DWORD RegValue::Install() {
     const DWORD parsed = ParseKeyPath(keyPath_, root, subKey);
     if (parsed != ERROR_SUCCESS) return scope.Result(parsed);
 
+    InstallJournal* journal = ActiveInstallJournal();
+    const std::wstring firstMissing = journal ? InstallJournal::FirstMissingKey(root, subKey) : std::wstring();
     UniqueKey key;
     const LSTATUS created = ::RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                               nullptr, key.put(), nullptr);
@@ -68,6 +71,7 @@ DWORD RegValue::Install() {
         LOG(LogLevel::Detail, "Failed to create or open Sub key: %S. Error Code %d", subKey.c_str(), created);
         return scope.Result(static_cast<DWORD>(created));
     }
+    if (journal) journal->KeyCreated(root, firstMissing);
     LOG(LogLevel::Detail, "Created or Opened the Sub key : %S.", subKey.c_str());
 
     if (InstallOverrideTable::HasOverride(name_)) data_ = InstallOverrideTable::GetOverride(name_);
@@ -76,6 +80,9 @@ DWORD RegValue::Install() {
         LOG(LogLevel::Detail, "Retaining the value for registry key: %S\\%S.", subKey.c_str(), name_.c_str());
         return scope.Result(ERROR_SUCCESS);
     }
+
+    const bool writes = type_ == L"DWORD" || type_ == L"SZ" || type_ == L"MULTI_SZ";
+    if (journal && writes) journal->BeforeValueWrite(key.get(), root, subKey, name_);
 
     LSTATUS written = ERROR_SUCCESS;
     if (type_ == L"DWORD") {
