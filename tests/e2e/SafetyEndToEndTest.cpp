@@ -165,6 +165,30 @@ TEST_F(PackageTest, RepairReportsAnEarlierFailureRatherThanTheRestart) {
     EXPECT_TRUE(Contains(log, L"Reboot Required.")) << ToUtf8(log);
 }
 
+TEST_F(PackageTest, InstallWithAQuarantinePathThatIsAFileInstallsNothing) {
+    const std::wstring file = *root_ / L"quarantine";
+    ASSERT_TRUE(WriteFileBytes(file, "not a folder"));
+    const ProcessResult result = RunInstaller(With(InstallArguments(L"lifecycle.xml"), {L"-q", file}));
+    const std::wstring log = LogText();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), result.exitCode) << Describe(result, log);
+    EXPECT_TRUE(Contains(log, L"Failed to create Quarantine directory.")) << ToUtf8(log);
+    EXPECT_FALSE(KeyExists(kReferenceKey));
+    EXPECT_FALSE(DirectoryExists(installDirectory_));
+    EXPECT_EQ("not a folder", ReadFileBytes(file));
+}
+
+// Another object holding the marker's name: no marker can be made or opened, so nothing guards
+// against a second installer, and the run stops as if one were running.
+TEST_F(PackageTest, InstallStopsWhenTheSingleInstanceMarkerCannotBeMade) {
+    UniqueKernelHandle squatter(::CreateMutexW(nullptr, FALSE, L"ORIOLEINSTALLER"));
+    ASSERT_TRUE(squatter);
+    const ProcessResult result = RunInstaller(InstallArguments(L"lifecycle.xml"));
+    const std::wstring log = LogText();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SINGLE_INSTANCE_APP), result.exitCode) << Describe(result, log);
+    EXPECT_TRUE(Contains(log, L"Another Instance of Installer is already running.")) << ToUtf8(log);
+    EXPECT_FALSE(KeyExists(kReferenceKey));
+}
+
 struct UnsafeNameCase {
     const char* name;
     const wchar_t* element;
@@ -176,7 +200,9 @@ const UnsafeNameCase kUnsafeNames[] = {
     {"ClimbsAboveItsFolder",
      LR"(<FileOperation operation="copy" sha256="0000000000000000000000000000000000000000000000000000000000000000" source="core">..\..\Windows\x.dll</FileOperation>)", L"climbs above"},
     {"AbsoluteName", LR"(<FileOperation operation="copy" sha256="0000000000000000000000000000000000000000000000000000000000000000" source="core">C:\x.dll</FileOperation>)", L"drive"},
-    {"Stream", LR"(<FileOperation operation="copy" sha256="0000000000000000000000000000000000000000000000000000000000000000" source="core">a:b</FileOperation>)", L"\":\""},
+    {"DriveRelative", LR"(<FileOperation operation="copy" sha256="0000000000000000000000000000000000000000000000000000000000000000" source="core">a:b</FileOperation>)", L"drive"},
+    {"Stream", LR"(<FileOperation operation="copy" sha256="0000000000000000000000000000000000000000000000000000000000000000" source="core">x.dll:stream</FileOperation>)",
+     L"\":\""},
     {"DestinationClimbs",
      LR"(<FileOperation operation="copy" sha256="0000000000000000000000000000000000000000000000000000000000000000" source="core" destination="$INSTALL_PATH\..\..">engine.cfg</FileOperation>)",
      L"climbs above"},
