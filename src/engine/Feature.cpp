@@ -5,8 +5,10 @@
 #include <shellapi.h>
 #include <vector>
 #include "engine/InstallContext.h"
+#include "engine/InstallJournal.h"
 #include "operations/FileHelpers.h"
 #include "operations/RegistryHelpers.h"
+#include "services/ScmHelpers.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"
 #include "shell/Result.h"
@@ -24,6 +26,53 @@ const wchar_t kContentVersionKey[] = L"HKLM\\SOFTWARE\\Norvex\\Coravel\\DS\\DS";
 const wchar_t kContentMajorValue[] = L"dwContentMajorVersion";
 const wchar_t kContentMinorValue[] = L"dwContentMinorVersion";
 
+bool ServiceRegistered(const std::wstring& name) {
+    UniqueServiceHandle scm = OpenServiceManager(SC_MANAGER_CONNECT);
+    // When the SCM cannot say, the name counts as taken: a rollback must not remove what may not
+    // be ours.
+    return !scm || ServiceExists(scm.get(), name);
+}
+
+bool IsDeletedAtRestart(const std::wstring& path) {
+    for (const auto& scheduled : InstallContext().deletedAtRestart) {
+        if (::CompareStringOrdinal(scheduled.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+    }
+    return false;
+}
+
+// The folders below `directory` that hold only files already deleted at the restart, deepest
+// first; false when anything else is left.
+bool CollectFoldersLeftForRestart(const std::wstring& directory, std::vector<std::wstring>& folders) {
+    WIN32_FIND_DATAW data{};
+    UniqueFindHandle find(::FindFirstFileW(ExtendedPath(directory + L"\\*").c_str(), &data));
+    if (!find) return false;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = directory + L"\\" + name;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!CollectFoldersLeftForRestart(path, folders)) return false;
+            folders.push_back(path);
+        } else if (!IsDeletedAtRestart(path)) {
+            return false;
+        }
+    } while (::FindNextFileW(find.get(), &data));
+    return true;
+}
+
+// After the install directory could not be emptied: when what is left are only files this
+// uninstall deleted at the restart, their folders go at the restart too.
+bool ScheduleRemainderAtRestart(const std::wstring& directory) {
+    if (InstallContext().deletedAtRestart.empty()) return false;
+    std::vector<std::wstring> folders;
+    if (!CollectFoldersLeftForRestart(directory, folders)) return false;
+    for (const auto& folder : folders) {
+        if (!MoveFileLong(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return false;
+        LOG(LogLevel::Detail, "Deleting directory at reboot, %S", folder.c_str());
+    }
+    return true;
+}
+
 } // namespace
 
 void Feature::Bind(const XmlNode& node) {
@@ -40,7 +89,10 @@ DWORD Feature::Install() {
     FunctionScope scope(kLogModule, "Feature::Install");
     LOG(LogLevel::Detail, "%s %S", "Begin Installing Feature", tag.c_str());
     DWORD result = ERROR_SUCCESS;
+    InstallJournal* journal = ActiveInstallJournal();
     for (auto& driver : drivers) {
+        // A driver is put in place by its INF; its own uninstall undoes that.
+        if (journal) journal->Record(L"driver " + driver->infFile.fileName, [&driver] { return driver->UnInstall(); });
         result = driver->Install();
         if (result != ERROR_SUCCESS) break;
     }
@@ -48,6 +100,10 @@ DWORD Feature::Install() {
         result = InstallCore();
         if (result == ERROR_SUCCESS) {
             for (auto& service : services) {
+                // Only a service this install registers is removed again by a rollback.
+                if (journal && !ServiceRegistered(service->serviceName)) {
+                    journal->Record(L"service " + service->serviceName, [&service] { return service->UnInstall(); });
+                }
                 result = service->Install();
                 if (result != ERROR_SUCCESS) break;
             }
@@ -126,18 +182,26 @@ DWORD Feature::UnInstallCore() {
     FunctionScope scope(kLogModule, "Feature::UnInstallCore");
     const std::wstring installDirectory = InstallContext().installDirectory;
     DWORD result = ERROR_SUCCESS;
+    // Every element is still visited after a failure; the first failure is the result.
+    auto keepFirstFailure = [&result](DWORD code) {
+        if (result == ERROR_SUCCESS) result = code;
+    };
 
     for (auto& file : files) {
         if (!IsPlatformMatch(*file)) continue;
-        result = file->UnInstall();
-        if (result != ERROR_SUCCESS) {
+        const DWORD code = file->UnInstall();
+        if (code != ERROR_SUCCESS) {
             LOG(LogLevel::Error, "Error while UnInstalling File %S, Error Code: %d", file->FileName().c_str(),
-                static_cast<int>(result));
+                static_cast<int>(code));
+            keepFirstFailure(code);
         }
     }
 
-    if (!DeleteDirectoryContents(installDirectory)) {
-        result = ERROR_ACCESS_DENIED;
+    // Files held open were scheduled for deletion at the restart above; when nothing else is
+    // left, their folders go at the restart too and the uninstall has not failed. Anything else
+    // left behind (a file of another program, held open) fails it.
+    if (!DeleteDirectoryContents(installDirectory) && !ScheduleRemainderAtRestart(installDirectory)) {
+        keepFirstFailure(ERROR_ACCESS_DENIED);
         LOG(LogLevel::Error, "Failed to delete Install Directory");
     }
 
@@ -150,13 +214,14 @@ DWORD Feature::UnInstallCore() {
     }
 
     for (auto& registry : registryOperations) {
-        result = registry->UnInstall();
+        keepFirstFailure(registry->UnInstall());
     }
 
     for (auto& executable : executables) {
         if (!IsPlatformMatch(*executable)) continue;
-        result = executable->UnInstall();
-        if (result != ERROR_SUCCESS) LOG(LogLevel::Error, "Failed to uninstall Executables");
+        const DWORD code = executable->UnInstall();
+        if (code != ERROR_SUCCESS) LOG(LogLevel::Error, "Failed to uninstall Executables");
+        keepFirstFailure(code);
     }
     return scope.Result(result);
 }

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 #include "engine/InstallHelper.h"
 #include "operations/RegistryOperation.h"
+#include "shell/Handles.h"
 #include "shell/Log.h"
 #include "shell/Result.h"
 
@@ -25,9 +26,51 @@ DWORD RemoveInstallReferenceAfterUnInstall(DWORD packageResult) {
     return DeleteInstallReference();
 }
 
-void RestoreInstallReference(const std::wstring& installPath, const std::wstring& contentPath) {
+DWORD RestoreInstallReference(const std::wstring& installPath, const std::wstring& contentPath) {
     const std::wstring key = std::wstring(L"HKLM\\") + kInstallReferenceKey;
-    RegValue(key, L"szInstallPath", L"SZ", installPath, false).Install();
-    RegValue(key, L"szContentPath", L"SZ", contentPath, false).Install();
+    DWORD result = RegValue(key, L"szInstallPath", L"SZ", installPath, false).Install();
+    if (result == ERROR_SUCCESS) result = RegValue(key, L"szContentPath", L"SZ", contentPath, false).Install();
+    if (result != ERROR_SUCCESS) {
+        LOG(LogLevel::Error, "Failed to write back the install reference of the existing installation: %S. Error Code: %d",
+            installPath.c_str(), static_cast<int>(result));
+        return result;
+    }
     LOG(LogLevel::Error, "Kept the install reference of the existing installation: %S", installPath.c_str());
+    return ERROR_SUCCESS;
+}
+
+InstallReferenceSnapshot InstallReferenceSnapshot::Take() {
+    InstallReferenceSnapshot snapshot;
+    UniqueKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallReferenceKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return snapshot;
+    std::vector<wchar_t> name(16384);
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD type = REG_NONE;
+        DWORD size = 0;
+        if (::RegEnumValueW(key.get(), index, name.data(), &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        Value value{ std::wstring(name.data(), nameLength), type, std::vector<BYTE>(size) };
+        DWORD read = size;
+        if (::RegQueryValueExW(key.get(), value.name.c_str(), nullptr, &value.type,
+                               value.data.empty() ? nullptr : value.data.data(), &read) != ERROR_SUCCESS) {
+            continue;
+        }
+        value.data.resize(read);
+        snapshot.values_.push_back(std::move(value));
+    }
+    return snapshot;
+}
+
+DWORD InstallReferenceSnapshot::PutBack() const {
+    if (values_.empty()) return ERROR_SUCCESS;
+    UniqueKey key;
+    DWORD result = ResultFromStatus(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallReferenceKey, 0, nullptr,
+                                                      REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.put(), nullptr));
+    for (const auto& value : values_) {
+        if (result != ERROR_SUCCESS) break;
+        result = ResultFromStatus(::RegSetValueExW(key.get(), value.name.c_str(), 0, value.type,
+                                                   value.data.empty() ? nullptr : value.data.data(),
+                                                   static_cast<DWORD>(value.data.size())));
+    }
+    return result;
 }

@@ -57,9 +57,11 @@ DWORD Package::UnInstall() {
         if (ReadRegistryString(kInstallReferenceKey, L"szContentPath", contentPath)) context.contentPath = contentPath;
 
         for (auto& feature : features) {
-            result = feature->UnInstall();
-            if (result != ERROR_SUCCESS) LOG(LogLevel::Debug, "Feature UnInstall Failed. Error Code: %d", static_cast<int>(result));
+            const DWORD code = feature->UnInstall();
+            if (code != ERROR_SUCCESS) LOG(LogLevel::Debug, "Feature UnInstall Failed. Error Code: %d", static_cast<int>(code));
             else LOG(LogLevel::Debug, "Feature UnInstall Successful.");
+            // A later feature's success does not hide an earlier one's failure.
+            if (result == ERROR_SUCCESS) result = code;
         }
 
         const DWORD removal = RemoveInstallDirectory(context.installDirectory);
@@ -79,10 +81,11 @@ DWORD Package::Repair() {
     LOG(LogLevel::Detail, "Begin Package Repair");
     DWORD result = ERROR_SUCCESS;
     for (size_t i = 0; i < features.size(); ++i) {
-        result = features[i]->Repair();
-        if (result != ERROR_SUCCESS) {
+        const DWORD code = features[i]->Repair();
+        if (code != ERROR_SUCCESS) {
             LOG(LogLevel::Error, "Error while repairing Feature %d. Error Code: %d", static_cast<int>(i),
-                static_cast<int>(result));
+                static_cast<int>(code));
+            if (result == ERROR_SUCCESS) result = code;
         }
     }
     LOG(LogLevel::Detail, "End Package Repair");

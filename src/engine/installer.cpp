@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include "engine/InstallContext.h"
 #include "engine/InstallHelper.h"
+#include "engine/InstallJournal.h"
 #include "engine/InstallReference.h"
 #include "operations/FileDigest.h"
 #include "operations/FileHelpers.h"
@@ -81,6 +82,11 @@ DWORD InstallAction(Package& package, const std::wstring* configurationPath, con
     bool backupDirectorySet = false;
     if (quarantineDirectory) {
         if (IsDirectoryCreated(CreateDirectoryWithParents(*quarantineDirectory))) {
+            // A file of that name is no quarantine directory: nothing is installed.
+            if (!IsDirectoryPath(*quarantineDirectory)) {
+                LOG(LogLevel::Error, "Failed to create Quarantine directory.");
+                return ERROR_INVALID_PARAMETER;
+            }
             SetQuarantineDirectory(*quarantineDirectory);
             backupDirectorySet = true;
         } else {
@@ -128,7 +134,19 @@ DWORD RunAction(Package& package, Action action, const std::wstring* configurati
     case Action::UnInstall: {
         LOG(LogLevel::Detail, "UnInstalling Tarnex");
         DWORD result = UnInstall(package);
-        if (configurationPath) result |= UnInstallConfiguration(*configurationPath);
+        if (configurationPath) {
+            // The policies go with the family key; after a failed package uninstall the install
+            // reference must survive that, so that a retry still finds the installation.
+            const bool keepReference = !IsSuccessOrRestart(result) && InstallReferenceExists();
+            const InstallReferenceSnapshot reference =
+                keepReference ? InstallReferenceSnapshot::Take() : InstallReferenceSnapshot();
+            result |= UnInstallConfiguration(*configurationPath);
+            const DWORD restored = reference.PutBack();
+            if (restored != ERROR_SUCCESS) {
+                LOG(LogLevel::Error, "Failed to keep the install reference after the failed uninstall. Error Code: %d",
+                    static_cast<int>(restored));
+            }
+        }
         return result;
     }
     case Action::Repair:
@@ -157,7 +175,9 @@ DWORD PerformAction(Package& package, Action action, const std::wstring* configu
     SECURITY_ATTRIBUTES attributes{ sizeof(attributes), &descriptor, FALSE };
     ::SetLastError(ERROR_SUCCESS);
     UniqueKernelHandle instance(::CreateEventW(&attributes, FALSE, FALSE, kSingleInstanceEventName));
-    if (instance && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    // No marker at all (the name is held by an object this process may not open) guards nothing:
+    // the run stops as it does when another installer holds the marker.
+    if (!instance || ::GetLastError() == ERROR_ALREADY_EXISTS) {
         LOG(LogLevel::Warning, "Another Instance of Installer is already running.");
         return ERROR_SINGLE_INSTANCE_APP;
     }
@@ -175,11 +195,17 @@ DWORD PerformAction(Package& package, Action action, const std::wstring* configu
 
 DWORD Install(Package& package, const std::wstring& installDirectory) {
     FunctionScope scope(kLogModule, "Install", kControllerMessageGuid, kInstallEntryMessage);
+    // Every change of this install is journaled, so that a failure puts back exactly what was
+    // there before and leaves alone what the install never touched.
+    InstallJournal journal;
+    JournalScope journaling(journal);
     DWORD result = package.IsPreRequisitesInstalled();
     if (result == ERROR_SUCCESS) result = InstallHelper::InstallRefKey();
     if (result != ERROR_SUCCESS) return scope.Result(result);
 
+    const auto missing = InstallJournal::MissingDirectories(installDirectory);
     const DWORD created = CreateDirectoryWithParents(installDirectory);
+    journal.DirectoriesCreated(missing);
     if (created != ERROR_SUCCESS && !IsDirectoryPath(installDirectory)) {
         LOG(LogLevel::Error, "Failed to create Install directory.");
         result = created;
@@ -190,6 +216,7 @@ DWORD Install(Package& package, const std::wstring& installDirectory) {
     } else {
         result = package.Install();
         if (result == ERROR_SUCCESS) {
+            journal.Commit();
             LOG(LogLevel::Information, "Install Successfull.");
             return scope.Result(result);
         }
@@ -197,7 +224,7 @@ DWORD Install(Package& package, const std::wstring& installDirectory) {
 
     if (result != ERROR_DIR_NOT_EMPTY) {
         LOG(LogLevel::Error, "Failed to Install, Starting RollBack.");
-        package.UnInstall();
+        journal.Rollback();
         // The reference was written by this install, which did not happen: a rollback that
         // stumbles over elements the install never reached must not leave the machine looking
         // installed.
@@ -314,7 +341,8 @@ DWORD Repair(Package& package, const std::wstring* configurationPath, const std:
         if (keepFirstFailure(files)) LOG(LogLevel::Error, "Failed to repair files and registry. Error Code: %d", static_cast<int>(files));
     } else if (context.rebootPending) {
         LOG(LogLevel::Detail, "Reboot Required.");
-        result = ERROR_SUCCESS_REBOOT_REQUIRED;
+        // An earlier failure stays the result: a restart does not finish what failed.
+        if (result == ERROR_SUCCESS) result = ERROR_SUCCESS_REBOOT_REQUIRED;
     }
 
     if (files == ERROR_SUCCESS && !context.rebootPending && engine && engine->start == kAutomaticStart &&
@@ -351,12 +379,15 @@ DWORD RepairFiles(const std::wstring& installDirectory, const std::wstring& cont
         const DWORD created = CreateDirectoryWithParents(installDirectory);
         if (created != ERROR_SUCCESS && !IsDirectoryPath(installDirectory)) {
             LOG(LogLevel::Error, "Failed to create Install directory.");
+            result = created;
             if (hadReference) {
-                RestoreInstallReference(previousInstallPath, previousContentPath);
+                // Losing the reference would make the installation unknown to every later run:
+                // that failure is the one to report.
+                const DWORD restored = RestoreInstallReference(previousInstallPath, previousContentPath);
+                if (restored != ERROR_SUCCESS) result = restored;
             } else {
                 InstallHelper::DeleteRefKey();
             }
-            result = created;
         } else {
             result = package.Repair();
         }

@@ -2,7 +2,9 @@
 
 #include <shlobj.h>
 #include "engine/InstallContext.h"
+#include "engine/InstallJournal.h"
 #include "operations/FileHelpers.h"
+#include "operations/NameRules.h"
 #include "shell/Console.h"
 #include "shell/Log.h"
 #include "shell/Result.h"
@@ -13,13 +15,17 @@ static const char kLogModule[] = ".\\DirectoryOperation";
 void DirectoryOperation::Bind(const XmlNode& node) {
     BindText(node, path_);
     BindAttribute(node, L"operation", operation_);
+    RejectIfUnsafe(L"DirectoryOperation", L"path", path_, CheckPathText(path_));
 }
 
 DWORD DirectoryOperation::Install() {
     FunctionScope scope(kLogModule, "DirectoryOperation::Install");
     LOG(LogLevel::Information, "Begin directory operation %S for path %S", operation_.c_str(), path_.c_str());
     ReplaceEnvVariable(path_);
+    InstallJournal* journal = ActiveInstallJournal();
+    const auto missing = journal ? InstallJournal::MissingDirectories(path_) : std::vector<std::wstring>();
     const int result = ::SHCreateDirectoryExW(nullptr, path_.c_str(), nullptr);
+    if (journal) journal->DirectoriesCreated(missing);
     LOG(LogLevel::Information, "End directory operation %S for path %S", operation_.c_str(), path_.c_str());
     return scope.Result(static_cast<DWORD>(result));
 }

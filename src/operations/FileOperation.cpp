@@ -3,8 +3,10 @@
 #include <shlobj.h>
 #include <cwctype>
 #include "engine/InstallContext.h"
+#include "engine/InstallJournal.h"
 #include "operations/FileDigest.h"
 #include "operations/FileHelpers.h"
+#include "operations/NameRules.h"
 #include "shell/Console.h"
 #include "shell/Log.h"
 #include "shell/Result.h"
@@ -43,6 +45,9 @@ void FileOperation::Bind(const XmlNode& node) {
     BindAttribute(node, L"sha256", sha256_);
     BindAttribute(node, L"platform", platform_);
     BindText(node, fileName_);
+    RejectIfUnsafe(L"FileOperation", L"name", fileName_, CheckRelativeName(fileName_));
+    RejectIfUnsafe(L"FileOperation", L"source", source_, CheckRelativeName(source_));
+    RejectIfUnsafe(L"FileOperation", L"destination", destination_, CheckPathText(destination_));
 }
 
 std::wstring FileOperation::SourcePath() const {
@@ -63,12 +68,25 @@ DWORD FileOperation::Install() {
     FunctionScope scope(kLogModule, "FileOperation::Install");
     const std::wstring source = SourcePath();
     const std::wstring target = TargetPath();
+    InstallJournal* journal = ActiveInstallJournal();
     if (!destination_.empty()) {
+        const auto missing = journal ? InstallJournal::MissingDirectories(destination_) : std::vector<std::wstring>();
         const DWORD created = static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, destination_.c_str(), nullptr));
+        if (journal) journal->DirectoriesCreated(missing);
         if (!IsDirectoryCreated(created)) {
             LOG(LogLevel::Detail, "Failed to create the directory structure while installing File: %S",
                 fileName_.c_str());
             return scope.Result(created);
+        }
+    }
+    if (journal) {
+        // A file that is there already is copied aside first, so that a failed install can put
+        // it back; without that copy it is not overwritten.
+        const DWORD kept = journal->BeforeFileWrite(target);
+        if (kept != ERROR_SUCCESS) {
+            LOG(LogLevel::Error, "Failed to keep a copy of %S for the rollback. Error Code: %d", target.c_str(),
+                static_cast<int>(kept));
+            return scope.Result(kept);
         }
     }
 
@@ -101,6 +119,7 @@ DWORD FileOperation::UnInstall() {
         result = ResultFromBool(MoveFileLong(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
         if (result == ERROR_SUCCESS) {
             InstallContext().rebootPending = true;
+            InstallContext().deletedAtRestart.push_back(target);
             LOG(LogLevel::Detail, "Deleting file at reboot, %S", target.c_str());
         } else {
             LOG(LogLevel::Detail, "Failed to setup file delete at reboot, %S. Error Code: %d", target.c_str(),

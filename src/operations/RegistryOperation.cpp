@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 #include <shlwapi.h>
+#include "engine/InstallJournal.h"
 #include "operations/RegistryHelpers.h"
 #include "policy/InstallOverrideTable.h"
 #include "shell/Console.h"
@@ -108,6 +109,8 @@ DWORD RegValue::Install() {
     const DWORD parsed = ParseKeyPath(keyPath_, root, subKey);
     if (parsed != ERROR_SUCCESS) return scope.Result(parsed);
 
+    InstallJournal* journal = ActiveInstallJournal();
+    const std::wstring firstMissing = journal ? InstallJournal::FirstMissingKey(root, subKey) : std::wstring();
     UniqueKey key;
     const LSTATUS created = ::RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                               nullptr, key.put(), nullptr);
@@ -116,6 +119,7 @@ DWORD RegValue::Install() {
             static_cast<int>(created));
         return scope.Result(ResultFromStatus(created));
     }
+    if (journal) journal->KeyCreated(root, firstMissing);
     LOG(LogLevel::Detail, "Created or Opened the Sub key : %S.", subKey.c_str());
 
     if (InstallOverrideTable::HasOverride(name_)) data_ = InstallOverrideTable::GetOverride(name_);
@@ -134,6 +138,7 @@ DWORD RegValue::Install() {
             subKey.c_str(), name_.c_str());
         return scope.Result(value.error);
     }
+    if (journal && value.type != REG_NONE) journal->BeforeValueWrite(key.get(), root, subKey, name_);
     LSTATUS written = ERROR_SUCCESS;
     if (value.type != REG_NONE) {
         if (value.type == REG_DWORD && IsContentVersionName(name_)) KeepInstalledContentVersion(key.get(), name_, value.bytes);
