@@ -130,7 +130,7 @@ DWORD Driver::InstallDriver(const std::wstring& infPath) const {
         const DWORD error = ::GetLastError();
         inf.reset();
         LOG(LogLevel::Error, "Failed Driver Install, while calling SetupInstallServicesFromInfSection, Error: %d  for %S",
-            error, infPath.c_str());
+            static_cast<int>(error), infPath.c_str());
         return scope.Result(error);
     }
     // A failed install section fails the install even when the services went in.
@@ -212,7 +212,7 @@ DWORD Driver::Install() {
     if (!IsVistaOrLater() && !sysFiles.empty()) {
         const std::wstring first = programDirectory + sysFiles.front()->fileName;
         const DWORD signature = VerifySignature(first);
-        LOG(LogLevel::Information, "VerifySignature for XP returned %d for %S", signature, first.c_str());
+        LOG(LogLevel::Information, "VerifySignature for XP returned %d for %S", static_cast<int>(signature), first.c_str());
     }
 
     DWORD result = ERROR_SUCCESS;
@@ -390,7 +390,7 @@ DWORD Driver::ReplaceDriverFile(const std::wstring& programDirectory, const std:
             if (code == ERROR_SUCCESS) context.rebootPending = true;
         }
     }
-    if (code != ERROR_SUCCESS) LOG(LogLevel::Error, "Failed to repair File %S, Error Code: %d", source.c_str(), code);
+    if (code != ERROR_SUCCESS) LOG(LogLevel::Error, "Failed to repair File %S, Error Code: %d", source.c_str(), static_cast<int>(code));
     return code;
 }
 
@@ -444,7 +444,7 @@ DWORD Driver::Repair() {
     if (!IsVistaOrLater() && !sysFiles.empty()) {
         const std::wstring first = programDirectory + sysFiles.front()->fileName;
         const DWORD signature = VerifySignature(first);
-        LOG(LogLevel::Information, "VerifySignature for XP returned %d for %S", signature, first.c_str());
+        LOG(LogLevel::Information, "VerifySignature for XP returned %d for %S", static_cast<int>(signature), first.c_str());
     }
 
     DWORD checked = ERROR_SUCCESS;

@@ -91,8 +91,11 @@ DWORD Feature::Install() {
     DWORD result = ERROR_SUCCESS;
     InstallJournal* journal = ActiveInstallJournal();
     for (auto& driver : drivers) {
-        // A driver is put in place by its INF; its own uninstall undoes that.
-        if (journal) journal->Record(L"driver " + driver->infFile.fileName, [&driver] { return driver->UnInstall(); });
+        // A driver is put in place by its INF; its own uninstall undoes that. A driver that was
+        // registered before this install is not this install's to remove.
+        if (journal && !driver->DriverServiceExists()) {
+            journal->Record(L"driver " + driver->infFile.fileName, [&driver] { return driver->UnInstall(); });
+        }
         result = driver->Install();
         if (result != ERROR_SUCCESS) break;
     }

@@ -87,6 +87,13 @@ private:
     PendingRenamesGuard pendingRenames_;
 };
 
+// An installer command line with more arguments after it (-s, -q and their values).
+inline std::vector<std::wstring> WithArguments(std::vector<std::wstring> arguments,
+                                               std::initializer_list<std::wstring> more) {
+    arguments.insert(arguments.end(), more);
+    return arguments;
+}
+
 // The message for an assertion on an installer run: exit code, report and log.
 std::string Describe(const ProcessResult& result, const std::wstring& log);
 

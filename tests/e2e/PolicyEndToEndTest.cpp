@@ -91,18 +91,14 @@ protected:
         ASSERT_TRUE(WriteTextFile(Document(kPackage), kRecordsPackage));
     }
 
-    static std::vector<std::wstring> With(std::vector<std::wstring> arguments, std::initializer_list<std::wstring> more) {
-        arguments.insert(arguments.end(), more);
-        return arguments;
-    }
 
     void InstallWithPolicies() {
-        const ProcessResult result = RunInstaller(With(InstallArguments(kPackage), { L"-s", policies_ }));
+        const ProcessResult result = RunInstaller(WithArguments(InstallArguments(kPackage), { L"-s", policies_ }));
         ASSERT_EQ(0u, result.exitCode) << Describe(result, LogText());
     }
 
     ProcessResult VerifyWithPolicies() {
-        return RunInstaller(With(VerifyArguments(kPackage), { L"-s", policies_ }));
+        return RunInstaller(WithArguments(VerifyArguments(kPackage), { L"-s", policies_ }));
     }
 
     static constexpr const wchar_t* kPackage = L"policy-records.xml";
@@ -195,7 +191,7 @@ TEST_F(PolicyEndToEndTest, ChangedPolicyFailsVerifyAndRepairRewritesIt) {
                          L"HKLM\\SOFTWARE\\Norvex\\Coravel\\OAS\\DEFAULT."))
         << verify.output;
 
-    const ProcessResult repair = RunInstaller(With(RepairArguments(kPackage), { L"-s", policies_ }));
+    const ProcessResult repair = RunInstaller(WithArguments(RepairArguments(kPackage), { L"-s", policies_ }));
     ASSERT_EQ(0u, repair.exitCode) << Describe(repair, LogText());
     EXPECT_EQ(ReadDword(kOasKey, L"scantimeout"), std::optional<DWORD>(30));
 
@@ -207,7 +203,7 @@ TEST_F(PolicyEndToEndTest, UninstallWithPoliciesRemovesTheWholeProductKey) {
     ASSERT_NO_FATAL_FAILURE(InstallWithPolicies());
     ASSERT_TRUE(KeyExists(kOasKey));
 
-    const ProcessResult result = RunInstaller(With(UninstallArguments(kPackage), { L"-s", policies_ }));
+    const ProcessResult result = RunInstaller(WithArguments(UninstallArguments(kPackage), { L"-s", policies_ }));
     EXPECT_EQ(0u, result.exitCode) << Describe(result, LogText());
     EXPECT_FALSE(KeyExists(kFamilyKey));
 }
@@ -217,7 +213,7 @@ TEST_F(PolicyEndToEndTest, ConfigurationThatFailsValidationInstallsNothing) {
     invalid.replace(invalid.find(L"key=\"DEFAULT\""), 13, L"key=\"Default\"");
     ASSERT_TRUE(WriteTextFile(policies_, invalid));
 
-    const ProcessResult result = RunInstaller(With(InstallArguments(kPackage), { L"-s", policies_ }));
+    const ProcessResult result = RunInstaller(WithArguments(InstallArguments(kPackage), { L"-s", policies_ }));
     EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), result.exitCode) << Describe(result, LogText());
     EXPECT_TRUE(Contains(LogText(), L"Failed to deserialize " + policies_)) << ToUtf8(LogText());
     EXPECT_FALSE(KeyExists(kFamilyKey));
@@ -225,7 +221,7 @@ TEST_F(PolicyEndToEndTest, ConfigurationThatFailsValidationInstallsNothing) {
 }
 
 TEST_F(PolicyEndToEndTest, PackageInstallThatFailsRemovesThePoliciesAgain) {
-    const ProcessResult result = RunInstaller(With(InstallArguments(L"bad-digest.xml"), { L"-s", policies_ }));
+    const ProcessResult result = RunInstaller(WithArguments(InstallArguments(L"bad-digest.xml"), { L"-s", policies_ }));
     EXPECT_NE(0u, result.exitCode) << Describe(result, LogText());
     const std::wstring log = LogText();
     // The policies were written before the package failed.
@@ -239,13 +235,13 @@ TEST_F(PolicyEndToEndTest, QuarantineDirectoryReplacesTheDocumentsBackupDirector
     ASSERT_TRUE(::CreateDirectoryW(quarantine.c_str(), nullptr));
 
     const ProcessResult result =
-        RunInstaller(With(InstallArguments(kPackage), { L"-s", policies_, L"-q", quarantine }));
+        RunInstaller(WithArguments(InstallArguments(kPackage), { L"-s", policies_, L"-q", quarantine }));
     ASSERT_EQ(0u, result.exitCode) << Describe(result, LogText());
     EXPECT_EQ(ReadString(kGlobalKey, L"backupdirectory"), std::optional<std::wstring>(quarantine));
     EXPECT_EQ(ReadString(kBulwarkGlobalKey, L"backupdirectory"), std::optional<std::wstring>(quarantine));
 
     const ProcessResult verify =
-        RunInstaller(With(VerifyArguments(kPackage), { L"-s", policies_, L"-q", quarantine }));
+        RunInstaller(WithArguments(VerifyArguments(kPackage), { L"-s", policies_, L"-q", quarantine }));
     EXPECT_EQ(0u, verify.exitCode) << Describe(verify, LogText());
 }
 

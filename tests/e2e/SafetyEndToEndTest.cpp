@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <ostream>
 #include "e2e/PackageFixture.h"
+#include "support/PendingRenames.h"
+#include "support/Strings.h"
 
 namespace e2e {
 namespace {
@@ -13,22 +15,11 @@ namespace {
 const wchar_t kSharedKey[] = L"SOFTWARE\\Norvex\\Shared";
 const wchar_t kDeepSettingsKey[] = L"SOFTWARE\\Norvex\\Coravel\\Settings\\Deep";
 
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
-// The paths waiting for the next restart, as one text ("" when none).
+// The restart-time rename list as one text ("" when empty).
 std::wstring PendingRenames() {
-    const auto entries =
-        ReadMultiString(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", L"PendingFileRenameOperations");
     std::wstring text;
-    if (entries) {
-        for (const auto& entry : *entries) text += entry + L"\n";
-    }
+    for (const auto& item : PendingRenameItems()) text += item + L"\n";
     return text;
-}
-
-std::vector<std::wstring> With(std::vector<std::wstring> arguments, std::initializer_list<std::wstring> more) {
-    arguments.insert(arguments.end(), more);
-    return arguments;
 }
 
 struct RollbackCase {
@@ -129,7 +120,7 @@ const wchar_t kOnePolicy[] = LR"(<?xml version="1.0" encoding="utf-8"?>
 TEST_F(PackageTest, FailedUninstallWithPoliciesKeepsTheReferenceForARetry) {
     const std::wstring policies = *root_ / L"policies.xml";
     ASSERT_TRUE(WriteTextFile(policies, kOnePolicy));
-    ASSERT_EQ(0u, RunInstaller(With(InstallArguments(L"lifecycle.xml"), {L"-s", policies})).exitCode)
+    ASSERT_EQ(0u, RunInstaller(WithArguments(InstallArguments(L"lifecycle.xml"), {L"-s", policies})).exitCode)
         << ToUtf8(LogText());
     {
         // A file of someone else's, held open in the install directory.
@@ -137,12 +128,12 @@ TEST_F(PackageTest, FailedUninstallWithPoliciesKeepsTheReferenceForARetry) {
         ASSERT_TRUE(WriteFileBytes(foreign, "busy"));
         UniqueFileHandle held = HoldFile(foreign, 0);
         ASSERT_TRUE(held);
-        const ProcessResult failed = RunInstaller(With(UninstallArguments(L"lifecycle.xml"), {L"-s", policies}));
+        const ProcessResult failed = RunInstaller(WithArguments(UninstallArguments(L"lifecycle.xml"), {L"-s", policies}));
         EXPECT_NE(0u, failed.exitCode) << Describe(failed, LogText());
         EXPECT_TRUE(KeyExists(kReferenceKey)) << ToUtf8(LogText());
         EXPECT_EQ(std::optional<std::wstring>(installDirectory_), ReadString(kReferenceKey, L"szInstallPath"));
     }
-    const ProcessResult retry = RunInstaller(With(UninstallArguments(L"lifecycle.xml"), {L"-s", policies}));
+    const ProcessResult retry = RunInstaller(WithArguments(UninstallArguments(L"lifecycle.xml"), {L"-s", policies}));
     const std::wstring log = LogText();
     EXPECT_TRUE(retry.exitCode == 0 || retry.exitCode == ERROR_SUCCESS_REBOOT_REQUIRED) << Describe(retry, log);
     EXPECT_FALSE(KeyExists(kReferenceKey));
@@ -158,7 +149,7 @@ TEST_F(PackageTest, RepairReportsAnEarlierFailureRatherThanTheRestart) {
     const std::wstring broken = *root_ / L"broken-policies.xml";
     ASSERT_TRUE(WriteTextFile(broken, L"<Configuration>not a configuration</Configuration>"));
 
-    const ProcessResult repair = RunInstaller(With(RepairArguments(L"lifecycle.xml"), {L"-s", broken}));
+    const ProcessResult repair = RunInstaller(WithArguments(RepairArguments(L"lifecycle.xml"), {L"-s", broken}));
     const std::wstring log = LogText();
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), repair.exitCode) << Describe(repair, log);
     EXPECT_TRUE(Contains(log, L"Failed to repair policies. Error Code: 87")) << ToUtf8(log);
@@ -168,7 +159,7 @@ TEST_F(PackageTest, RepairReportsAnEarlierFailureRatherThanTheRestart) {
 TEST_F(PackageTest, InstallWithAQuarantinePathThatIsAFileInstallsNothing) {
     const std::wstring file = *root_ / L"quarantine";
     ASSERT_TRUE(WriteFileBytes(file, "not a folder"));
-    const ProcessResult result = RunInstaller(With(InstallArguments(L"lifecycle.xml"), {L"-q", file}));
+    const ProcessResult result = RunInstaller(WithArguments(InstallArguments(L"lifecycle.xml"), {L"-q", file}));
     const std::wstring log = LogText();
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), result.exitCode) << Describe(result, log);
     EXPECT_TRUE(Contains(log, L"Failed to create Quarantine directory.")) << ToUtf8(log);

@@ -6,6 +6,7 @@
 
 #include "engine/InstallJournal.h"
 #include "shell/Handles.h"
+#include "support/Registry.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -14,18 +15,8 @@ const wchar_t kTestKey[] = L"SOFTWARE\\InstallerTests\\Journal";
 
 class InstallJournalTest : public testing::Test {
 protected:
-    void SetUp() override { ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\InstallerTests"); }
-    void TearDown() override { ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\InstallerTests"); }
-
-    static UniqueKey CreateKey(const std::wstring& subKey) {
-        UniqueKey key;
-        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
-        return key;
-    }
-    static bool KeyExists(const std::wstring& subKey) {
-        UniqueKey key;
-        return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-    }
+    void SetUp() override { hklm::DeleteKey(L"SOFTWARE\\InstallerTests"); }
+    void TearDown() override { hklm::DeleteKey(L"SOFTWARE\\InstallerTests"); }
 
     TempDir dir_{ L"journal" };
 };
@@ -88,43 +79,32 @@ TEST_F(InstallJournalTest, OnlyTheDirectoriesThisRunCreatedAreRemoved) {
 }
 
 TEST_F(InstallJournalTest, RegistryValuesGetTheirTypeAndDataBackAndNewKeysGo) {
-    {
-        UniqueKey key = CreateKey(kTestKey);
-        ASSERT_TRUE(key);
-        const wchar_t old[] = L"old";
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), L"szOwner", 0, REG_EXPAND_SZ,
-                                                  reinterpret_cast<const BYTE*>(old), sizeof(old)));
-    }
+    const wchar_t old[] = L"old";
+    ASSERT_TRUE(hklm::WriteValue(kTestKey, L"szOwner", REG_EXPAND_SZ, old, sizeof(old)));
     const std::wstring newKey = std::wstring(kTestKey) + L"\\New\\Deeper";
     EXPECT_EQ(std::wstring(kTestKey) + L"\\New", InstallJournal::FirstMissingKey(HKEY_LOCAL_MACHINE, newKey));
     EXPECT_EQ(L"", InstallJournal::FirstMissingKey(HKEY_LOCAL_MACHINE, kTestKey));
 
     InstallJournal journal;
     {
-        UniqueKey key = CreateKey(kTestKey);
+        UniqueKey key;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey, 0, KEY_ALL_ACCESS, key.put()));
         journal.BeforeValueWrite(key.get(), HKEY_LOCAL_MACHINE, kTestKey, L"szOwner");
-        const DWORD number = 5;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), L"szOwner", 0, REG_DWORD,
-                                                  reinterpret_cast<const BYTE*>(&number), sizeof(number)));
+        ASSERT_TRUE(hklm::WriteDword(kTestKey, L"szOwner", 5));
         journal.BeforeValueWrite(key.get(), HKEY_LOCAL_MACHINE, kTestKey, L"dwFresh");
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), L"dwFresh", 0, REG_DWORD,
-                                                  reinterpret_cast<const BYTE*>(&number), sizeof(number)));
+        ASSERT_TRUE(hklm::WriteDword(kTestKey, L"dwFresh", 5));
         const std::wstring first = InstallJournal::FirstMissingKey(HKEY_LOCAL_MACHINE, newKey);
-        ASSERT_TRUE(CreateKey(newKey));
+        ASSERT_TRUE(hklm::CreateKey(newKey));
         journal.KeyCreated(HKEY_LOCAL_MACHINE, first);
     }
     EXPECT_EQ(0u, journal.Rollback());
 
-    UniqueKey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey, 0, KEY_READ, key.put()));
-    wchar_t data[16] = {};
-    DWORD type = 0;
-    DWORD size = sizeof(data);
-    ASSERT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key.get(), L"szOwner", nullptr, &type, reinterpret_cast<BYTE*>(data), &size));
-    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
-    EXPECT_STREQ(L"old", data);
-    EXPECT_NE(ERROR_SUCCESS, ::RegQueryValueExW(key.get(), L"dwFresh", nullptr, nullptr, nullptr, nullptr));
-    EXPECT_FALSE(KeyExists(std::wstring(kTestKey) + L"\\New"));
+    const hklm::StoredValue owner = hklm::ReadValue(kTestKey, L"szOwner");
+    ASSERT_TRUE(owner.exists);
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), owner.type);
+    EXPECT_EQ(std::wstring(old, 4), owner.Units());
+    EXPECT_FALSE(hklm::ValueExists(kTestKey, L"dwFresh"));
+    EXPECT_FALSE(hklm::KeyExists(std::wstring(kTestKey) + L"\\New"));
 }
 
 TEST_F(InstallJournalTest, WhatCannotBePutBackIsReportedWithItsCode) {
