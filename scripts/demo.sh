@@ -37,7 +37,7 @@ show_log "$drive_c/TarnexLogs/rejected.log"
 step "The two sample documents (every element kind) loaded, validated and bound: verified on a machine without them"
 installer -vi -x sample-package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -c 'C:\TarnexContent' \
   -l 'C:\TarnexLogs\samples.log' | tail -8
-echo "    (the service and driver elements are bound; their machine operations are not in this build: 0x78)"
+echo "    (nothing is installed yet: the service is not registered, 1060)"
 show_log "$drive_c/TarnexLogs/samples.log" | grep -E 'Tarnex Version|Completed' | sed 's/^ *//; s/^/    /'
 
 step "Install the demo package with its policies (-i ... -s configuration.xml -q ...)"
@@ -45,6 +45,10 @@ installer -i -x package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -c
   -q 'C:\TarnexQuarantine' -l 'C:\TarnexLogs\install.log'
 echo "    installed files:"
 (cd "$drive_c/Program Files/Tarnex" 2>/dev/null && find . -type f | sed 's/^/      /')
+
+step "The engine service the install registered and started (sc qc / sc query TarnexEngine)"
+wine sc qc TarnexEngine 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
+wine sc query TarnexEngine 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
 
 step "The registry the install wrote (install reference, engine records, policies)"
 wine reg query 'HKLM\SOFTWARE\Norvex\Coravel' /s 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
@@ -55,6 +59,7 @@ installer -vi -x package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -
 
 step "Uninstall (-u ... -s configuration.xml)"
 installer -u -x package.xml -s configuration.xml -l 'C:\TarnexLogs\uninstall.log'
+if wine sc query TarnexEngine >/dev/null 2>&1; then echo "    service TarnexEngine still registered"; else echo "    service TarnexEngine stopped (control 218) and deleted"; fi
 if [ -e "$drive_c/Program Files/Tarnex" ]; then echo "    install directory still present"; else echo "    install directory removed"; fi
 if wine reg query 'HKLM\SOFTWARE\Norvex\Coravel' >/dev/null 2>&1; then echo "    HKLM\\SOFTWARE\\Norvex\\Coravel still present"; else echo "    HKLM\\SOFTWARE\\Norvex\\Coravel removed"; fi
 
