@@ -15,6 +15,11 @@ rm -rf "$prefix"
 mkdir -p "$prefix"
 wineserver -p </dev/null >/dev/null 2>&1
 wineboot -i </dev/null >/dev/null 2>&1
+# Creating the prefix leaves two service managers running, which share out the starts of the
+# services between them (a start then times out with 1053 or finds the database locked, 1055):
+# start the server once more so that one service manager runs.
+wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; wineserver -p </dev/null >/dev/null 2>&1
+wineboot </dev/null >/dev/null 2>&1
 # Tests change the machine (registry, files, services): they run one at a time. A test program
 # that fails is run once more, for the rare Wine start-up hiccup (a program ending at once
 # without output); a real failure fails twice and stays failed.

@@ -3,6 +3,7 @@
 // libraries. Waits go through the sleep seam: they are recorded, not slept.
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 #include "engine/InstallContext.h"
@@ -54,23 +55,26 @@ protected:
         g_sleeps.clear();
         SetServiceSleepForTests(&RecordSleep);
 
-        service_.serviceFile = L"engine_service.exe";
-        service_.serviceName = kServiceName;
-        service_.displayName = L"Installer component test service";
-        service_.description = L"Engine service double";
-        service_.start = SERVICE_AUTO_START;
-        service_.failureRestart.resetPeriod = 86400;
+        element_ = std::make_unique<Service>();
+        element_->serviceFile = L"engine_service.exe";
+        element_->serviceName = kServiceName;
+        element_->displayName = L"Installer component test service";
+        element_->description = L"Engine service double";
+        element_->start = SERVICE_AUTO_START;
+        element_->failureRestart.resetPeriod = 86400;
     }
     void TearDown() override {
         SetServiceSleepForTests(nullptr);
         SecurityHelper::SetPrivilegeEnablerForTests(nullptr);
         InstallOverrideTable::ClearForTests();
         ResetInstallContext();
+        // The element's handles keep a deleted service registered: close them first.
+        element_.reset();
         EXPECT_TRUE(RemoveTestService(kServiceName));
         ClearDoubleSettings();
     }
 
-    Service service_;
+    std::unique_ptr<Service> element_;
 };
 
 TEST_F(ServiceControlTest, StartPendingServiceGetsFourPollsPerAttemptAndTheSecondStartsErrorIsTheResult) {
@@ -85,7 +89,7 @@ TEST_F(ServiceControlTest, StartPendingServiceGetsFourPollsPerAttemptAndTheSecon
         SetServiceDoubleMode(kServiceName, L"start-pending");
         g_sleeps.clear();
         Service service;
-        service.serviceFile = service_.serviceFile;
+        service.serviceFile = element_->serviceFile;
         service.serviceName = kServiceName;
         service.start = SERVICE_AUTO_START;
         service.failureRestart.restartDelay = c.delay;
@@ -106,7 +110,7 @@ TEST_F(ServiceControlTest, StartPendingServiceGetsFourPollsPerAttemptAndTheSecon
 }
 
 TEST_F(ServiceControlTest, ScannerWaitPollsWhileInitialisingAndStopsAtAnyOtherState) {
-    ASSERT_EQ(0u, service_.Install());
+    ASSERT_EQ(0u, element_->Install());
     InstallContext().waitForService = true;
     struct Case { const wchar_t* states; DWORD expected; size_t sleeps; size_t polls; };
     const Case cases[] = {
@@ -117,11 +121,11 @@ TEST_F(ServiceControlTest, ScannerWaitPollsWhileInitialisingAndStopsAtAnyOtherSt
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << ToUtf8(c.states));
-        ASSERT_EQ(0u, service_.StopService());
+        ASSERT_EQ(0u, element_->StopService());
         SetDoubleText(L"BulwarkClient", L"States", c.states);
         SetDoubleText(L"BulwarkClient", L"Calls", L"");
         g_sleeps.clear();
-        EXPECT_EQ(c.expected, service_.StartTheService());
+        EXPECT_EQ(c.expected, element_->StartTheService());
         EXPECT_EQ(c.sleeps, g_sleeps.size());
         const std::wstring calls = DoubleText(L"BulwarkClient", L"Calls");
         EXPECT_EQ(c.polls, CountOf(calls, L"AVGetSystemState:next;")) << ToUtf8(calls);
@@ -130,22 +134,22 @@ TEST_F(ServiceControlTest, ScannerWaitPollsWhileInitialisingAndStopsAtAnyOtherSt
 }
 
 TEST_F(ServiceControlTest, FailedClientInitialisationStillUninitialisesAndReportsNotActive) {
-    ASSERT_EQ(0u, service_.Install());
-    ASSERT_EQ(0u, service_.StopService());
+    ASSERT_EQ(0u, element_->Install());
+    ASSERT_EQ(0u, element_->StopService());
     InstallContext().waitForService = true;
     SetDoubleNumber(L"BulwarkClient", L"InitializeResult", 31);
     LogFile log;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE), service_.StartTheService());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE), element_->StartTheService());
     EXPECT_EQ(1u, CountOf(log.Text(), L"Failed to initialize the Client. Error code 31")) << ToUtf8(log.Text());
     EXPECT_EQ(L"AVInitialize:10000;AVUnInitialize:null;", DoubleText(L"BulwarkClient", L"Calls"));
 }
 
 TEST_F(ServiceControlTest, OverrideZeroCorrectsTheStartTypeButDoesNotStart) {
-    service_.start = SERVICE_DEMAND_START;
-    ASSERT_EQ(0u, service_.Install());
-    service_.start = SERVICE_AUTO_START;
+    element_->start = SERVICE_DEMAND_START;
+    ASSERT_EQ(0u, element_->Install());
+    element_->start = SERVICE_AUTO_START;
     InstallOverrideTable::Record(L"Start", L"0");
-    EXPECT_EQ(0u, service_.StartTheService());
+    EXPECT_EQ(0u, element_->StartTheService());
     const auto snapshot = QueryTestService(kServiceName);
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), snapshot->startType);
@@ -155,25 +159,25 @@ TEST_F(ServiceControlTest, OverrideZeroCorrectsTheStartTypeButDoesNotStart) {
 
 TEST_F(ServiceControlTest, OverrideOtherThanExactlyZeroStarts) {
     InstallOverrideTable::Record(L"Start", L"00");
-    ASSERT_EQ(0u, service_.Install());
+    ASSERT_EQ(0u, element_->Install());
     EXPECT_TRUE(WaitForServiceState(kServiceName, SERVICE_RUNNING, 5000));
 }
 
 TEST_F(ServiceControlTest, StopSendsTheEngineCodeOnlyToARunningService) {
-    ASSERT_EQ(0u, service_.Install());
-    EXPECT_EQ(0u, service_.StopService());
+    ASSERT_EQ(0u, element_->Install());
+    EXPECT_EQ(0u, element_->StopService());
     EXPECT_EQ(L"218;", ServiceDoubleControls(kServiceName));
-    EXPECT_EQ(0u, service_.StopService()) << "already stopped";
+    EXPECT_EQ(0u, element_->StopService()) << "already stopped";
     EXPECT_EQ(L"218;", ServiceDoubleControls(kServiceName)) << "no second control code";
 }
 
 DWORD RefusePrivilege(HANDLE, const wchar_t*) { return ERROR_NOT_ALL_ASSIGNED; }
 
 TEST_F(ServiceControlTest, PrivilegeThatCannotBeEnabledPreventsTheStop) {
-    ASSERT_EQ(0u, service_.Install());
+    ASSERT_EQ(0u, element_->Install());
     SecurityHelper::SetPrivilegeEnablerForTests(&RefusePrivilege);
     LogFile log;
-    EXPECT_EQ(0xA7F4022Eu, service_.StopService());
+    EXPECT_EQ(0xA7F4022Eu, element_->StopService());
     EXPECT_EQ(1u, CountOf(log.Text(), L"Failed to Disable Lockdown.")) << ToUtf8(log.Text());
     EXPECT_EQ(L"", ServiceDoubleControls(kServiceName)) << "nothing else is attempted";
     const auto snapshot = QueryTestService(kServiceName);
@@ -182,27 +186,27 @@ TEST_F(ServiceControlTest, PrivilegeThatCannotBeEnabledPreventsTheStop) {
 }
 
 TEST_F(ServiceControlTest, MissingServiceFailsStopAndUninstallAndVerifyAndRepairInstallsIt) {
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), service_.UnInstall());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), service_.Verify());
-    EXPECT_EQ(0u, service_.Repair());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), element_->UnInstall());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), element_->Verify());
+    EXPECT_EQ(0u, element_->Repair());
     const auto snapshot = QueryTestService(kServiceName);
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(L"\"" + InstallContext().installDirectory + L"\\engine_service.exe\"", snapshot->binaryPath);
 }
 
 TEST_F(ServiceControlTest, DependencyLongerThanTheListIsRefusedBeforeTheServiceIsCreated) {
-    service_.dependOnService = std::wstring(259, L'x');
+    element_->dependOnService = std::wstring(259, L'x');
     LogFile log;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), service_.Install());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), element_->Install());
     EXPECT_FALSE(QueryTestService(kServiceName));
     EXPECT_EQ(1u, CountOf(log.Text(), L"DependOnService of service InstallerComponentTestService is longer than 258"))
         << ToUtf8(log.Text());
 }
 
 TEST_F(ServiceControlTest, UnusableRestartCountSetsNoFailureActionsAndTheInstallGoesOn) {
-    service_.failureRestart.restartCount = -3;
+    element_->failureRestart.restartCount = -3;
     LogFile log;
-    EXPECT_EQ(0u, service_.Install());
+    EXPECT_EQ(0u, element_->Install());
     EXPECT_EQ(1u, CountOf(log.Text(), L"No failure actions set for service InstallerComponentTestService: "
                                       L"RestartCount is negative (-3).")) << ToUtf8(log.Text());
     EXPECT_TRUE(WaitForServiceState(kServiceName, SERVICE_RUNNING, 5000));
