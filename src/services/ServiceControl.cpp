@@ -2,6 +2,7 @@
 // after an install, and the lockdown lifted before a stop.
 #include "services/Service.h"
 
+#include <memory>
 #include "engine/InstallContext.h"
 #include "policy/InstallOverrideTable.h"
 #include "services/LockDown.h"
@@ -91,8 +92,17 @@ DWORD Service::StartTheService() {
 
 DWORD Service::WaitForScanner(DWORD intervalMs) {
     DWORD result = ERROR_SERVICE_NOT_ACTIVE;
-    // A missing library or function is an AVException for the top level.
-    ScannerClient client;
+    // A missing library or function is an AVException for the top level, which logs nothing for
+    // it: say here what was missing.
+    std::unique_ptr<ScannerClient> loaded;
+    try {
+        loaded = std::make_unique<ScannerClient>();
+    } catch (const AVException& exception) {
+        LOG(LogLevel::Error, "Scanner client library \"BulwarkClient.dll\": %s. Error code %d",
+            exception.Message().c_str(), static_cast<int>(exception.Code()));
+        throw;
+    }
+    ScannerClient& client = *loaded;
     // The client handle and, right after it, the slot the state query is given.
     struct {
         void* handle = nullptr;

@@ -5,7 +5,9 @@
 // HKLM\SOFTWARE\InstallerTestDoubles\Services\<service name>, value "Mode":
 //   "run" (or absent)  report RUNNING; stop on 218
 //   "ignore-stop"      report RUNNING; never stop
-//   "start-pending"    stay START_PENDING; stop on 218
+//   "start-pending"    stay START_PENDING (the SCM passes it no control meanwhile) and give up
+//                      after "PendingSeconds" (default 10): report STOPPED with an error, as
+//                      an engine whose start hangs and then fails
 //   "exit"             report STOPPED at once, with a service-specific error
 // Every control code it receives is appended to the value "Controls" ("218;"), and every start
 // to "Starts" ("start;").
@@ -54,7 +56,14 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
         Report(SERVICE_STOPPED, 1);
         return;
     }
-    Report(g_mode == L"start-pending" ? SERVICE_START_PENDING : SERVICE_RUNNING);
+    if (g_mode == L"start-pending") {
+        Report(SERVICE_START_PENDING);
+        const DWORD seconds = doubles::ReadNumber(SettingsKey(), L"PendingSeconds", 10);
+        const bool stopped = ::WaitForSingleObject(g_stopped, seconds * 1000) == WAIT_OBJECT_0;
+        Report(SERVICE_STOPPED, stopped ? NO_ERROR : 1);
+        return;
+    }
+    Report(SERVICE_RUNNING);
     ::WaitForSingleObject(g_stopped, INFINITE);
     Report(SERVICE_STOPPED);
 }
