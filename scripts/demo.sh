@@ -51,8 +51,8 @@ installer -i -x package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -c
 echo "    installed files:"
 (cd "$drive_c/Program Files/Tarnex" 2>/dev/null && find . -type f | sed 's/^/      /')
 
-step "The engine service the install registered and started (sc qc / sc query TarnexEngine)"
-wine sc qc TarnexEngine 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
+step "The engine service the install registered (its SCM record) and started (sc query TarnexEngine)"
+wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\TarnexEngine' 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
 wine sc query TarnexEngine 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
 
 step "The registry the install wrote (install reference, engine records, policies)"
@@ -64,7 +64,7 @@ installer -vi -x package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -
 
 step "Uninstall (-u ... -s configuration.xml)"
 installer -u -x package.xml -s configuration.xml -l 'C:\TarnexLogs\uninstall.log'
-if wine sc query TarnexEngine >/dev/null 2>&1; then echo "    service TarnexEngine still registered"; else echo "    service TarnexEngine stopped (control 218) and deleted"; fi
+if wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\TarnexEngine' >/dev/null 2>&1; then echo "    service TarnexEngine still registered"; else echo "    service TarnexEngine stopped (control 218) and deleted"; fi
 if [ -e "$drive_c/Program Files/Tarnex" ]; then echo "    install directory still present"; else echo "    install directory removed"; fi
 if wine reg query 'HKLM\SOFTWARE\Norvex\Coravel' >/dev/null 2>&1; then echo "    HKLM\\SOFTWARE\\Norvex\\Coravel still present"; else echo "    HKLM\\SOFTWARE\\Norvex\\Coravel removed"; fi
 

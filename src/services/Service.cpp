@@ -132,22 +132,22 @@ DWORD Service::Repair() {
     DWORD result = ERROR_SUCCESS;
     const DWORD described = SetServiceDescription(service_.get(), description);
     if (described != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Failed to repair Service description, Error Code: %d", described);
+        LOG(LogLevel::Error, "Failed to repair Service description, Error Code: %d", static_cast<int>(described));
         result = described;
     }
     // The same quoted path as Install writes.
     const DWORD pathSet = SetServiceBinaryPath(service_.get(), BinaryPath());
     if (pathSet != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Failed to repair Service Binary-Path, Error Code: %d", pathSet);
+        LOG(LogLevel::Error, "Failed to repair Service Binary-Path, Error Code: %d", static_cast<int>(pathSet));
         result = pathSet;
     }
     const DWORD startType = CheckAndSetServiceStartType();
     if (startType != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Failed to repair Service Start Type, Error Code: %d", startType);
+        LOG(LogLevel::Error, "Failed to repair Service Start Type, Error Code: %d", static_cast<int>(startType));
         result = startType;
     }
 
-    if (result != ERROR_SUCCESS) LOG(LogLevel::Error, "Failed to repair Service, Error Code: %d", result);
+    if (result != ERROR_SUCCESS) LOG(LogLevel::Error, "Failed to repair Service, Error Code: %d", static_cast<int>(result));
     else LOG(LogLevel::Detail, "%s", "Service Repair Successful.");
     return scope.Result(result);
 }

@@ -31,7 +31,7 @@ DWORD Service::CheckAndSetServiceStartType() {
     DWORD current = 0;
     const DWORD read = GetServiceStartType(service_.get(), current);
     if (read != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Failed to get Service start-type.Error-code: %d", read);
+        LOG(LogLevel::Error, "Failed to get Service start-type.Error-code: %d", static_cast<int>(read));
         return scope.Result(read);
     }
     if (current != static_cast<DWORD>(start)) return scope.Result(SetServiceStartType(service_.get(), static_cast<DWORD>(start)));
@@ -63,7 +63,7 @@ DWORD Service::StartTheService() {
         if (!::StartServiceW(service_.get(), 0, nullptr)) {
             const DWORD error = ::GetLastError();
             if (error != ERROR_SERVICE_REQUEST_TIMEOUT) {
-                LOG(LogLevel::Error, "Failed to start the Service. Error Code=%d", error);
+                LOG(LogLevel::Error, "Failed to start the Service. Error Code=%d", static_cast<int>(error));
                 return scope.Result(error);
             }
         }
@@ -72,7 +72,7 @@ DWORD Service::StartTheService() {
             SERVICE_STATUS status{};
             if (!::QueryServiceStatus(service_.get(), &status)) {
                 const DWORD error = ::GetLastError();
-                LOG(LogLevel::Error, "Failed to query the Service. Error Code=%d", error);
+                LOG(LogLevel::Error, "Failed to query the Service. Error Code=%d", static_cast<int>(error));
                 if (error != ERROR_SERVICE_REQUEST_TIMEOUT) return scope.Result(error);
                 break;
             }
@@ -110,7 +110,7 @@ DWORD Service::WaitForScanner(DWORD intervalMs) {
     } session;
     const DWORD initialized = client.Initialize(&session.handle, kScannerClientFlags);
     if (initialized != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Failed to initialize the Client. Error code %d", initialized);
+        LOG(LogLevel::Error, "Failed to initialize the Client. Error code %d", static_cast<int>(initialized));
     } else {
         for (int poll = 0; poll < kScannerPolls; ++poll) {
             DWORD state = MAXDWORD;
