@@ -155,6 +155,9 @@ TEST_F(ServiceControlTest, OverrideZeroCorrectsTheStartTypeButDoesNotStart) {
     EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), snapshot->startType);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), snapshot->state);
     EXPECT_EQ(L"", ServiceDoubleStarts(kServiceName));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE), element_->Verify()) << "an automatic service that does not run";
+    element_->start = SERVICE_DEMAND_START;
+    EXPECT_EQ(0u, element_->Verify()) << "registration alone is checked for a service started on demand";
 }
 
 TEST_F(ServiceControlTest, OverrideOtherThanExactlyZeroStarts) {
