@@ -14,6 +14,7 @@
 #include <vector>
 #include "operations/Sha256.h"
 #include "shell/Handles.h"
+#include "shell/Text.h"
 
 namespace {
 
@@ -36,15 +37,6 @@ std::wstring Hex(const Sha256::Digest& digest) {
         text.push_back(digits[byte & 15]);
     }
     return text;
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                            nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
-    return out;
 }
 
 bool WriteBytes(const std::wstring& path, const void* data, size_t size) {
@@ -92,9 +84,9 @@ bool MakePackage(const std::wstring& package) {
         buffer.resize(static_cast<size_t>(base + (static_cast<uint64_t>(i) < remainder ? 1 : 0)));
         Fill(buffer, state);
         if (!WriteBytes(package + L"\\payload\\" + directory + L"\\" + name, buffer.data(), buffer.size())) return false;
-        document += "    <FileOperation operation=\"copy\" source=\"payload\\" + Utf8(directory) +
-                    "\" destination=\"$INSTALL_PATH\\" + Utf8(directory) + "\" sha256=\"" +
-                    Utf8(Hex(Sha256Of(buffer.data(), buffer.size()))) + "\">" + Utf8(name) + "</FileOperation>\n";
+        document += "    <FileOperation operation=\"copy\" source=\"payload\\" + Utf8FromUtf16(directory) +
+                    "\" destination=\"$INSTALL_PATH\\" + Utf8FromUtf16(directory) + "\" sha256=\"" +
+                    Utf8FromUtf16(Hex(Sha256Of(buffer.data(), buffer.size()))) + "\">" + Utf8FromUtf16(name) + "</FileOperation>\n";
     }
     document += "  </Feature>\n</Package>\n";
     return WriteBytes(package + L"\\package.xml", document.data(), document.size());

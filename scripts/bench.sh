@@ -2,13 +2,8 @@
 # Runs every benchmark program of the build under Wine in a throwaway prefix.
 set -uo pipefail
 build="$(cd "${1:?build directory}" && pwd)"
-export WINEPREFIX="$build/bench-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" WINEARCH=win64
-stop_server() { wineserver -k >/dev/null 2>&1 || true; }
-trap stop_server EXIT
-stop_server
-rm -rf "$WINEPREFIX"; mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1
-wineboot -i </dev/null >/dev/null 2>&1
+. "$(dirname "$0")/wine-prefix.sh"
+wine_prefix_boot "$build/bench-prefix"
 status=0
 for bench in "$build"/bin/bench_*.exe; do
   [ -e "$bench" ] || continue

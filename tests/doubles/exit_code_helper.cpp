@@ -6,15 +6,10 @@
 #include <cwchar>
 #include <cwctype>
 #include <string>
+#include "shell/Handles.h"
+#include "shell/Text.h"
 
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
-    return out;
-}
 
 std::wstring Environment(const wchar_t* name) {
     wchar_t buffer[1024] = {};
@@ -37,12 +32,11 @@ int wmain(int argc, wchar_t** argv) {
     if (!record.empty()) {
         wchar_t module[MAX_PATH] = {};
         ::GetModuleFileNameW(nullptr, module, MAX_PATH);
-        const std::string text = Utf8(module) + "\n" + Utf8(::GetCommandLineW()) + "\n";
-        HANDLE file = ::CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
+        const std::string text = Utf8FromUtf16(module) + "\n" + Utf8FromUtf16(::GetCommandLineW()) + "\n";
+        UniqueFileHandle file(::CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
             DWORD written = 0;
-            ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-            ::CloseHandle(file);
+            ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         }
     }
     if (argc > 1 && IsNumber(argv[1])) return static_cast<int>(wcstoul(argv[1], nullptr, 10));

@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "shell/Handles.h"
+#include "shell/Text.h"
 
 namespace {
 
@@ -30,22 +32,12 @@ std::wstring RecordPath(const std::wstring& ownPath) {
     return ownPath.substr(0, ownPath.find_last_of(L'\\') + 1) + L"recording_helper.log";
 }
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                            nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
-    return out;
-}
-
 bool AppendRecord(const std::wstring& recordPath, const std::string& line) {
-    HANDLE file = ::CreateFileW(recordPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    UniqueFileHandle file(::CreateFileW(recordPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     DWORD written = 0;
-    const BOOL ok = ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    ::CloseHandle(file);
+    const BOOL ok = ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     return ok && written == line.size();
 }
 
@@ -54,6 +46,6 @@ bool AppendRecord(const std::wstring& recordPath, const std::string& line) {
 int wmain() {
     const std::wstring ownPath = OwnPath();
     const std::wstring line = std::wstring(::GetCommandLineW()) + L"\t" + ownPath + L"\r\n";
-    if (!AppendRecord(RecordPath(ownPath), Utf8(line))) return 2;
+    if (!AppendRecord(RecordPath(ownPath), Utf8FromUtf16(line))) return 2;
     return static_cast<int>(kExitCode);
 }

@@ -7,8 +7,6 @@
 namespace e2e {
 namespace {
 
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
 enum class Situation { Clean, AnotherInstallerRunning, AlreadyInstalled, ContentMissing, ContentIsAFile };
 enum class Request { Install, Uninstall, Upgrade };
 

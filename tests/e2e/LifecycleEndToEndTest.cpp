@@ -42,8 +42,6 @@ std::wstring CollapseBackslashes(std::wstring path) {
     return path;
 }
 
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
 class LifecycleTest : public PackageTest {
 protected:
     void SetUp() override {

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 #include "shell/Handles.h"
+#include "support/PendingRenames.h"
 #include "support/Process.h"
+#include "support/Registry.h"
+#include "support/Strings.h"
 #include "support/TestFiles.h"
 
 namespace e2e {
@@ -22,15 +25,14 @@ extern const wchar_t kSettingsKey[];        // the sample package's own settings
 extern const wchar_t kVersionKey[];         // ...\CRV\CRV
 extern const wchar_t kContentVersionKey[];  // ...\DS\DS
 
-bool KeyExists(const std::wstring& subKey);
-std::optional<std::wstring> ReadString(const std::wstring& subKey, const std::wstring& name);
-std::optional<DWORD> ReadDword(const std::wstring& subKey, const std::wstring& name);
-std::optional<std::vector<std::wstring>> ReadMultiString(const std::wstring& subKey, const std::wstring& name);
-// Names of the key's values, sorted.
-std::vector<std::wstring> ValueNames(const std::wstring& subKey);
-bool WriteString(const std::wstring& subKey, const std::wstring& name, const std::wstring& data);
-bool WriteDword(const std::wstring& subKey, const std::wstring& name, DWORD data);
-bool DeleteValue(const std::wstring& subKey, const std::wstring& name);
+using hklm::DeleteValue;
+using hklm::KeyExists;
+using hklm::ReadDword;
+using hklm::ReadMultiString;
+using hklm::ReadString;
+using hklm::ValueNames;
+using hklm::WriteDword;
+using hklm::WriteString;
 
 // Copies a directory tree; false when anything could not be copied.
 bool CopyTree(const std::wstring& from, const std::wstring& to);
@@ -82,7 +84,7 @@ protected:
     std::wstring logPath_;
 
 private:
-    std::optional<std::string> pendingRenames_;   // as found before the test
+    PendingRenamesGuard pendingRenames_;
 };
 
 // The message for an assertion on an installer run: exit code, report and log.

@@ -81,14 +81,6 @@ const wchar_t kRecordsPackage[] = LR"(<?xml version="1.0" encoding="utf-8"?>
 </Package>
 )";
 
-std::wstring Expand(const std::wstring& text) {
-    wchar_t buffer[1024] = {};
-    ::ExpandEnvironmentStringsW(text.c_str(), buffer, 1024);
-    return buffer;
-}
-
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
 class PolicyEndToEndTest : public PackageTest {
 protected:
     void SetUp() override {

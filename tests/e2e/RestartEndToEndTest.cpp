@@ -7,8 +7,6 @@
 namespace e2e {
 namespace {
 
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
 struct HeldFileCase {
     const char* name;
     DWORD shareMode;             // how the other program holds the file

@@ -8,8 +8,6 @@
 namespace e2e {
 namespace {
 
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
 struct FailingPackageCase {
     const char* name;
     const wchar_t* document;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/LogReader.h"
 #include "support/Process.h"
 #include "support/TestFiles.h"
 
@@ -55,23 +56,13 @@ struct Log {
 
 Log ReadLog(const std::wstring& path) {
     Log log;
-    std::wstring text = Utf16FromBytes(ReadFileBytes(path));
+    const std::wstring text = ReadLogText(path);
     for (wchar_t c : text) log.byteOrderMarks += c == 0xFEFF;
-    size_t begin = 0;
-    for (size_t end; (end = text.find(L"\r\n", begin)) != std::wstring::npos; begin = end + 2) {
-        std::wstring record = text.substr(begin, end - begin);
+    for (std::wstring record : LogRecords(text)) {
         if (!record.empty() && record[0] == 0xFEFF) record.erase(0, 1);
-        const std::wstring head = L"InstallHelper.cpp: ";
-        const size_t at = record.find(head);
-        if (at == std::wstring::npos) {
-            log.sources.push_back(L"?");
-            log.messages.push_back(record);
-            continue;
-        }
-        const size_t sourceEnd = record.find(L": ", at + head.size());
-        const size_t lineEnd = record.find(L": ", sourceEnd + 2);
-        log.sources.push_back(record.substr(at + head.size(), sourceEnd - at - head.size()));
-        log.messages.push_back(record.substr(lineEnd + 2));
+        const LogRecord parts = ParseLogRecord(record);
+        log.sources.push_back(parts.parsed ? parts.source : L"?");
+        log.messages.push_back(parts.message);
     }
     return log;
 }
@@ -179,7 +170,7 @@ TEST_F(ShellEndToEndTest, TwoRunsAppendToOneLogWithASecondByteOrderMark) {
     const Log log = ReadLog(logPath);
     EXPECT_EQ(log.byteOrderMarks, 2u);
     ASSERT_EQ(log.messages.size(), 2 * firstRun);
-    const std::wstring text = Utf16FromBytes(ReadFileBytes(logPath));
+    const std::wstring text = ReadLogText(logPath);
     const size_t second = text.find(wchar_t(0xFEFF), 1);
     ASSERT_NE(second, std::wstring::npos);
     EXPECT_EQ(text.substr(second - 2 - wcslen(kRule), wcslen(kRule) + 2), std::wstring(kRule) + L"\r\n")

@@ -5,27 +5,19 @@ set(E2E_FIXTURES ${CMAKE_SOURCE_DIR}/tests/e2e/fixtures)
 set(E2E_GENERATED ${CMAKE_BINARY_DIR}/e2e-generated)
 set(E2E_PACKAGE ${CMAKE_BINARY_DIR}/bin/e2e/package)
 
-# A tiny library whose version resource carries a six-field FileVersion text; the version the
-# installer compares is the four fields between the fifth-last and the last dot.
-function(e2e_versioned_library target file_name version_text fixed_version description)
-  set(DLL_FILE_NAME ${file_name})
-  set(DLL_VERSION_TEXT ${version_text})
-  set(DLL_FIXED_VERSION ${fixed_version})
-  set(DLL_DESCRIPTION ${description})
-  configure_file(${E2E_FIXTURES}/versioned.rc.in ${E2E_GENERATED}/${target}.rc @ONLY)
-  add_library(${target} SHARED ${E2E_FIXTURES}/versioned.c ${E2E_GENERATED}/${target}.rc)
-  set_target_properties(${target} PROPERTIES
-    PREFIX ""
-    RUNTIME_OUTPUT_DIRECTORY ${E2E_GENERATED}/libraries
-    ARCHIVE_OUTPUT_DIRECTORY ${E2E_GENERATED}/import)
-endfunction()
-
-# The first field differs against the order of the compared fields, so that comparing the wrong
-# four fields gives the wrong answer.
-e2e_versioned_library(e2e_tarnexcore_current tarnexcore.dll "1.1.0.0.5.0" "1,0,0,5" "Tarnex core")
-e2e_versioned_library(e2e_tarnexcore_next    tarnexcore.dll "0.1.0.0.6.0" "1,0,0,6" "Tarnex core (next release)")
-e2e_versioned_library(e2e_tarnexscan_current tarnexscan.dll "1.1.0.0.5.0" "1,0,0,5" "Tarnex scanner")
-e2e_versioned_library(e2e_tarnexscan_older   tarnexscan.dll "2.1.0.0.4.9" "1,0,0,4" "Tarnex scanner (older build)")
+# The payload libraries: each version resource carries a six-field FileVersion text; the version
+# the installer compares is the four fields between the fifth-last and the last dot. The first
+# field differs against the order of the compared fields, so that comparing the wrong four
+# fields gives the wrong answer.
+set(E2E_LIBRARIES ${E2E_GENERATED}/libraries)
+add_versioned_library(e2e_tarnexcore_current DIRECTORY ${E2E_LIBRARIES} ORIGINAL_NAME tarnexcore.dll
+  VERSION_TEXT "1.1.0.0.5.0" FIXED_VERSION "1,0,0,5" DESCRIPTION "Tarnex core")
+add_versioned_library(e2e_tarnexcore_next DIRECTORY ${E2E_LIBRARIES} ORIGINAL_NAME tarnexcore.dll
+  VERSION_TEXT "0.1.0.0.6.0" FIXED_VERSION "1,0,0,6" DESCRIPTION "Tarnex core (next release)")
+add_versioned_library(e2e_tarnexscan_current DIRECTORY ${E2E_LIBRARIES} ORIGINAL_NAME tarnexscan.dll
+  VERSION_TEXT "1.1.0.0.5.0" FIXED_VERSION "1,0,0,5" DESCRIPTION "Tarnex scanner")
+add_versioned_library(e2e_tarnexscan_older DIRECTORY ${E2E_LIBRARIES} ORIGINAL_NAME tarnexscan.dll
+  VERSION_TEXT "2.1.0.0.4.9" FIXED_VERSION "1,0,0,4" DESCRIPTION "Tarnex scanner (older build)")
 
 file(GLOB E2E_TEMPLATES CONFIGURE_DEPENDS ${E2E_FIXTURES}/*.xml.in)
 file(GLOB E2E_PAYLOAD CONFIGURE_DEPENDS ${E2E_FIXTURES}/payload/*)
@@ -57,3 +49,5 @@ add_custom_command(
   COMMENT "Laying out the end-to-end sample package")
 add_custom_target(e2e_package DEPENDS ${E2E_DOCUMENTS})
 add_dependencies(e2e_tests e2e_package)
+
+include(${CMAKE_SOURCE_DIR}/tests/e2e/fixtures/drivers/drivers.cmake)

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
-#include <algorithm>
 #include "engine/InstallHelper.h"
 #include "operations/FileDigest.h"
 #include "EngineFixture.h"
@@ -23,18 +22,15 @@ TEST_F(InstallReferenceTest, RecordsExactlyTheTwoPathsAsGiven) {
     ASSERT_EQ(InstallHelper::InstallRefKey(), static_cast<DWORD>(ERROR_SUCCESS));
 
     EXPECT_TRUE(InstallReferenceExists());
-    std::vector<std::wstring> names = HklmValueNames(kReferenceKey);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::wstring>{ L"szContentPath", L"szInstallPath" }));
-    std::wstring installPath, contentPath;
-    ASSERT_TRUE(GetHklmString(kReferenceKey, L"szInstallPath", installPath));
-    ASSERT_TRUE(GetHklmString(kReferenceKey, L"szContentPath", contentPath));
-    EXPECT_EQ(installPath, L"C:\\Program Files\\Tarnex\\");
-    EXPECT_EQ(contentPath, L"D:\\Content");
+    EXPECT_EQ(hklm::ValueNames(kReferenceKey), (std::vector<std::wstring>{ L"szContentPath", L"szInstallPath" }));
+    const std::optional<std::wstring> installPath = hklm::ReadString(kReferenceKey, L"szInstallPath");
+    ASSERT_TRUE(installPath);
+    EXPECT_EQ(*installPath, L"C:\\Program Files\\Tarnex\\");
+    EXPECT_EQ(hklm::ReadString(kReferenceKey, L"szContentPath"), std::optional<std::wstring>(L"D:\\Content"));
 
     std::wstring read;
     EXPECT_TRUE(ReadRegistryString(kReferenceKey, L"szInstallPath", read));
-    EXPECT_EQ(read, installPath);
+    EXPECT_EQ(read, *installPath);
     read = L"unchanged";
     EXPECT_FALSE(ReadRegistryString(kReferenceKey, L"szMissing", read));
     EXPECT_EQ(read, L"unchanged");
@@ -43,14 +39,14 @@ TEST_F(InstallReferenceTest, RecordsExactlyTheTwoPathsAsGiven) {
 TEST_F(InstallReferenceTest, DeletingTheReferenceRemovesTheWholeProductKey) {
     UseDirectories(L"C:\\Inst", L"C:\\Content");
     ASSERT_EQ(InstallHelper::InstallRefKey(), static_cast<DWORD>(ERROR_SUCCESS));
-    CreateHklmKey(L"SOFTWARE\\Norvex\\Coravel\\OAS\\Policy");
-    CreateHklmKey(L"SOFTWARE\\Norvex\\Other");
+    ASSERT_TRUE(hklm::CreateKey(L"SOFTWARE\\Norvex\\Coravel\\OAS\\Policy"));
+    ASSERT_TRUE(hklm::CreateKey(L"SOFTWARE\\Norvex\\Other"));
 
     EXPECT_EQ(InstallHelper::DeleteRefKey(), static_cast<DWORD>(ERROR_SUCCESS));
 
     EXPECT_FALSE(InstallReferenceExists());
-    EXPECT_FALSE(HklmKeyExists(L"SOFTWARE\\Norvex\\Coravel"));
-    EXPECT_TRUE(HklmKeyExists(L"SOFTWARE\\Norvex\\Other"));
+    EXPECT_FALSE(hklm::KeyExists(L"SOFTWARE\\Norvex\\Coravel"));
+    EXPECT_TRUE(hklm::KeyExists(L"SOFTWARE\\Norvex\\Other"));
 }
 
 TEST_F(InstallReferenceTest, ContentPrerequisiteNeedsAnExistingDirectory) {
@@ -71,9 +67,9 @@ TEST_F(InstallReferenceTest, ContentPrerequisiteNeedsAnExistingDirectory) {
 
 TEST_F(InstallReferenceTest, EngineVersionRecordIsEmptyWhenMissing) {
     EXPECT_EQ(ReadEngineVersionRecord(), L"");
-    CreateHklmKey(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV");
+    ASSERT_TRUE(hklm::CreateKey(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV"));
     EXPECT_EQ(ReadEngineVersionRecord(), L"");
-    SetHklmString(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"szTarnexVersion", L"1.0.0.1576");
+    ASSERT_TRUE(hklm::WriteString(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"szTarnexVersion", L"1.0.0.1576"));
     EXPECT_EQ(ReadEngineVersionRecord(), L"1.0.0.1576");
 }
 
@@ -118,26 +114,26 @@ TEST_F(ContentVersionTest, StaleVersionZeroFiveWithoutItsUpdateFileIsCleared) {
             ASSERT_TRUE(WriteFileBytes(update + L"\\amupdate.dat", "u"));
         }
         UseDirectories(L"C:\\Inst", content.Path());
-        SetHklmDword(kContentVersionKey, L"dwContentMajorVersion", c.major);
-        SetHklmDword(kContentVersionKey, L"dwContentMinorVersion", c.minor);
+        ASSERT_TRUE(hklm::WriteDword(kContentVersionKey, L"dwContentMajorVersion", c.major));
+        ASSERT_TRUE(hklm::WriteDword(kContentVersionKey, L"dwContentMinorVersion", c.minor));
 
         Feature feature;
         feature.ValidateOemContentPresence();
 
-        EXPECT_EQ(HklmValueExists(kContentVersionKey, L"dwContentMajorVersion"), c.kept) << c.name;
-        EXPECT_EQ(HklmValueExists(kContentVersionKey, L"dwContentMinorVersion"), c.kept) << c.name;
+        EXPECT_EQ(hklm::ValueExists(kContentVersionKey, L"dwContentMajorVersion"), c.kept) << c.name;
+        EXPECT_EQ(hklm::ValueExists(kContentVersionKey, L"dwContentMinorVersion"), c.kept) << c.name;
     }
 }
 
 TEST_F(ContentVersionTest, ValueOfAnotherTypeStopsTheCheck) {
     UseDirectories(L"C:\\Inst", dir_ / L"noContent");
-    SetHklmString(kContentVersionKey, L"dwContentMajorVersion", L"0");
-    SetHklmDword(kContentVersionKey, L"dwContentMinorVersion", 5);
+    ASSERT_TRUE(hklm::WriteString(kContentVersionKey, L"dwContentMajorVersion", L"0"));
+    ASSERT_TRUE(hklm::WriteDword(kContentVersionKey, L"dwContentMinorVersion", 5));
 
     Feature feature;
     feature.ValidateOemContentPresence();
 
-    EXPECT_TRUE(HklmValueExists(kContentVersionKey, L"dwContentMinorVersion"));
+    EXPECT_TRUE(hklm::ValueExists(kContentVersionKey, L"dwContentMinorVersion"));
     EXPECT_NE(LogText().find(L"Failed to query value dwContentMajorVersion or invalid value type. Error code: 0"),
               std::wstring::npos);
 }

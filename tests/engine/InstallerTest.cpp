@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
-#include <cstdarg>
 #include "engine/InstallHelper.h"
 #include "engine/installer.h"
-#include "operations/RegistryHelpers.h"
 #include "EngineFixture.h"
-#include "support/TraceArguments.h"
+#include "shell/Handles.h"
+#include "support/TraceRecorder.h"
 
 using namespace engine_test;
 
@@ -53,11 +52,8 @@ TEST_F(ControllerTest, InstallThenUnInstallLeavesNeitherFilesNorRecords) {
 
     ASSERT_EQ(Perform(*package, Action::Install), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_TRUE(DirectoryExists(install_ + L"\\Logs"));
-    std::wstring recorded;
-    ASSERT_TRUE(GetHklmString(kReferenceKey, L"szInstallPath", recorded));
-    EXPECT_EQ(recorded, install_);
-    ASSERT_TRUE(GetHklmString(kTestKey, L"szDir", recorded));
-    EXPECT_EQ(recorded, install_);
+    EXPECT_EQ(hklm::ReadString(kReferenceKey, L"szInstallPath"), std::optional<std::wstring>(install_));
+    EXPECT_EQ(hklm::ReadString(kTestKey, L"szDir"), std::optional<std::wstring>(install_));
     EXPECT_NE(LogText().find(L"Install Successfull."), std::wstring::npos);
 
     // The uninstall finds the directories through the reference, not the command line.
@@ -65,7 +61,7 @@ TEST_F(ControllerTest, InstallThenUnInstallLeavesNeitherFilesNorRecords) {
     auto again = LoadPackage(SimplePackage());
     EXPECT_EQ(Perform(*again, Action::UnInstall), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_FALSE(DirectoryExists(install_));
-    EXPECT_FALSE(HklmKeyExists(kTestKey));
+    EXPECT_FALSE(hklm::KeyExists(kTestKey));
     EXPECT_FALSE(InstallReferenceExists());
 
     EXPECT_EQ(Perform(*again, Action::UnInstall), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -74,23 +70,10 @@ TEST_F(ControllerTest, InstallThenUnInstallLeavesNeitherFilesNorRecords) {
 
 // True when some string value of the HKLM key holds exactly `data`.
 bool KeyHoldsString(const std::wstring& subKey, const std::wstring& data) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    bool found = false;
-    for (DWORD i = 0; !found; ++i) {
-        wchar_t name[256] = {};
-        DWORD nameLength = 256;
-        wchar_t value[1024] = {};
-        DWORD size = sizeof(value) - sizeof(wchar_t);
-        DWORD type = 0;
-        if (::RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        found = type == REG_SZ && data == value;
+    for (const auto& name : hklm::ValueNames(subKey)) {
+        if (hklm::ReadString(subKey, name) == data) return true;
     }
-    ::RegCloseKey(key);
-    return found;
+    return false;
 }
 
 TEST_F(ControllerTest, InstallCreatesTheQuarantineDirectoryAndRecordsItAsBackupDirectory) {
@@ -114,7 +97,7 @@ TEST_F(ControllerTest, QuarantineDirectoryThatCannotBeCreatedIsNotRecordedAndThe
     ASSERT_EQ(Perform(*package, Action::Install, nullptr, &quarantine), static_cast<DWORD>(ERROR_SUCCESS));
 
     EXPECT_EQ(InstallContext().backupDirectory, L"");
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norvex\\Coravel\\BULWARKGLOBAL\\GLOBAL"));
+    EXPECT_FALSE(hklm::KeyExists(L"SOFTWARE\\Norvex\\Coravel\\BULWARKGLOBAL\\GLOBAL"));
     const std::wstring log = LogText();
     EXPECT_NE(log.find(L"Failed to create Quarantine directory."), std::wstring::npos);
     EXPECT_EQ(log.find(L"entry for Backup Directory"), std::wstring::npos);
@@ -133,7 +116,9 @@ TEST_F(ControllerTest, InstallRefusesAnExistingInstallationOrMissingContent) {
     auto package = LoadPackage(SimplePackage());
     for (const auto& c : cases) {
         DeleteTestKeys();
-        if (c.reference) CreateHklmKey(kReferenceKey);
+        if (c.reference) {
+            ASSERT_TRUE(hklm::CreateKey(kReferenceKey));
+        }
         const std::wstring content = c.content ? content_ : dir_ / L"noContent";
         EXPECT_EQ(PerformAction(*package, Action::Install, nullptr, install_, content, nullptr, false), c.expected)
             << c.name;
@@ -150,8 +135,8 @@ TEST_F(ControllerTest, InstallIntoANonEmptyDirectoryKeepsItsFilesAndDropsTheRefe
     EXPECT_EQ(Perform(*package, Action::Install), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
 
     EXPECT_EQ(ReadFileBytes(install_ + L"\\precious.txt"), "keep");
-    EXPECT_FALSE(HklmKeyExists(L"SOFTWARE\\Norvex\\Coravel"));
-    EXPECT_FALSE(HklmKeyExists(kTestKey));
+    EXPECT_FALSE(hklm::KeyExists(L"SOFTWARE\\Norvex\\Coravel"));
+    EXPECT_FALSE(hklm::KeyExists(kTestKey));
     const std::wstring log = LogText();
     EXPECT_NE(log.find(L"Error: Install directory not empty."), std::wstring::npos);
     EXPECT_EQ(log.find(L"Starting RollBack"), std::wstring::npos);
@@ -171,12 +156,12 @@ TEST_F(ControllerTest, FailedInstallRollsBackTheDirectoryAndTheReference) {
 }
 
 TEST_F(ControllerTest, SecondInstallerIsRefusedWhileTheMarkerExists) {
-    HANDLE marker = ::CreateEventW(nullptr, FALSE, FALSE, L"ORIOLEINSTALLER");
-    ASSERT_NE(marker, nullptr);
+    UniqueKernelHandle marker(::CreateEventW(nullptr, FALSE, FALSE, L"ORIOLEINSTALLER"));
+    ASSERT_TRUE(marker);
     auto package = LoadPackage(SimplePackage());
 
     EXPECT_EQ(Perform(*package, Action::Install), static_cast<DWORD>(ERROR_SINGLE_INSTANCE_APP));
-    ::CloseHandle(marker);
+    marker.reset();
 
     EXPECT_FALSE(InstallReferenceExists());
     const std::wstring log = LogText();
@@ -195,7 +180,7 @@ TEST_F(ControllerTest, UpgradeNeedsTheReferenceAndAllowsCopiesAtRestart) {
     EXPECT_TRUE(InstallContext().rebootCopyAllowed);
     EXPECT_NE(LogText().find(L"Failed to Upgrade as Tarnex is not Installed."), std::wstring::npos);
 
-    SetHklmString(kReferenceKey, L"szInstallPath", L"C:\\Recorded");
+    ASSERT_TRUE(hklm::WriteString(kReferenceKey, L"szInstallPath", L"C:\\Recorded"));
     EXPECT_EQ(Perform(*package, Action::Upgrade), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(InstallContext().installDirectory, L"C:\\Recorded");
 }
@@ -222,27 +207,24 @@ TEST_F(ControllerTest, RepairRebuildsTheInstallationAndReportsABadQuarantinePath
 
 TEST_F(ControllerTest, RepairThatCannotCreateTheDirectoryKeepsAnExistingInstallationsRecords) {
     auto package = LoadPackage(SimplePackage());
-    SetHklmString(kReferenceKey, L"szInstallPath", L"C:\\Installed");
-    SetHklmString(kReferenceKey, L"szContentPath", L"C:\\Content");
-    SetHklmString(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"szTarnexVersion", L"1.0.0.1600");
+    ASSERT_TRUE(hklm::WriteString(kReferenceKey, L"szInstallPath", L"C:\\Installed"));
+    ASSERT_TRUE(hklm::WriteString(kReferenceKey, L"szContentPath", L"C:\\Content"));
+    ASSERT_TRUE(hklm::WriteString(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"szTarnexVersion", L"1.0.0.1600"));
     const std::wstring blocker = dir_ / L"blocker.txt";
     ASSERT_TRUE(WriteFileBytes(blocker, "x"));
     UseDirectories(blocker + L"\\inst", content_);
 
     EXPECT_NE(RepairFiles(blocker + L"\\inst", content_, *package), static_cast<DWORD>(ERROR_SUCCESS));
 
-    std::wstring value;
-    ASSERT_TRUE(GetHklmString(kReferenceKey, L"szInstallPath", value));
-    EXPECT_EQ(value, L"C:\\Installed");
-    ASSERT_TRUE(GetHklmString(kReferenceKey, L"szContentPath", value));
-    EXPECT_EQ(value, L"C:\\Content");
-    EXPECT_TRUE(HklmValueExists(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"szTarnexVersion"));
+    EXPECT_EQ(hklm::ReadString(kReferenceKey, L"szInstallPath"), std::optional<std::wstring>(L"C:\\Installed"));
+    EXPECT_EQ(hklm::ReadString(kReferenceKey, L"szContentPath"), std::optional<std::wstring>(L"C:\\Content"));
+    EXPECT_TRUE(hklm::ValueExists(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"szTarnexVersion"));
     EXPECT_NE(LogText().find(L"Failed to create Install directory."), std::wstring::npos);
 
     // Without an installation to keep, the records the repair wrote go again.
     DeleteTestKeys();
     EXPECT_NE(RepairFiles(blocker + L"\\inst", content_, *package), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_FALSE(HklmKeyExists(L"SOFTWARE\\Norvex\\Coravel"));
+    EXPECT_FALSE(hklm::KeyExists(L"SOFTWARE\\Norvex\\Coravel"));
 }
 
 TEST_F(ControllerTest, ConfigurationThatDoesNotLoadFailsInstallAndVerifyButNotUnInstall) {
@@ -263,77 +245,23 @@ TEST_F(ControllerTest, ConfigurationThatDoesNotLoadFailsInstallAndVerifyButNotUn
     EXPECT_FALSE(DirectoryExists(install_));
 }
 
-// A trace controller enabled at level 6 with flag 0x2, standing in for the platform's entry points.
-struct TraceCapture {
-    struct Message { GUID guid; USHORT number; std::vector<std::string> arguments; };
-    WMIDPREQUEST callback = nullptr;
-    PVOID context = nullptr;
-    std::vector<Message> messages;
-};
-TraceCapture* g_capture = nullptr;
-
-ULONG WINAPI CaptureRegister(WMIDPREQUEST callback, PVOID context, LPCGUID, ULONG, PTRACE_GUID_REGISTRATION, LPCWSTR,
-                             LPCWSTR, PTRACEHANDLE handle) {
-    g_capture->callback = callback;
-    g_capture->context = context;
-    *handle = 1;
-    return ERROR_SUCCESS;
-}
-ULONG WINAPI CaptureUnregister(TRACEHANDLE) { return ERROR_SUCCESS; }
-TRACEHANDLE WINAPI CaptureLogger(PVOID) { return 7; }
-UCHAR WINAPI CaptureLevel(TRACEHANDLE) { return 6; }
-ULONG WINAPI CaptureFlags(TRACEHANDLE) { return 0x2; }
-ULONG __cdecl CaptureMessage(TRACEHANDLE, ULONG, LPCGUID guid, USHORT number, ...) {
-    TraceCapture::Message message{ *guid, number, {} };
-    va_list args;
-    va_start(args, number);
-    message.arguments = CollectTraceArguments(args);
-    va_end(args);
-    g_capture->messages.push_back(message);
-    return ERROR_SUCCESS;
-}
-
+// The controller's trace messages, through a recorder enabled at level 6 with flag 0x2 in place
+// of the platform's entry points.
 class ControllerTraceTest : public ControllerTest {
 protected:
     void SetUp() override {
         ControllerTest::SetUp();
-        g_capture = &capture_;
-        hooks_.registerTraceGuids = &CaptureRegister;
-        hooks_.unregisterTraceGuids = &CaptureUnregister;
-        hooks_.getTraceLoggerHandle = &CaptureLogger;
-        hooks_.getTraceEnableLevel = &CaptureLevel;
-        hooks_.getTraceEnableFlags = &CaptureFlags;
-        hooks_.traceMessage = &CaptureMessage;
-        SetTraceHooksForTests(&hooks_);
-        InitializeLog(logPath_);
-        ASSERT_NE(capture_.callback, nullptr);
-        ULONG size = 0;
-        int buffer = 0;
-        ASSERT_EQ(capture_.callback(WMI_ENABLE_EVENTS, capture_.context, &size, &buffer), 0u);
-    }
-    void TearDown() override {
-        ControllerTest::TearDown();
-        SetTraceHooksForTests(nullptr);
-        InitializeLog(L"");
-        UninitializeLog(L"");
-        g_capture = nullptr;
+        recorder_.Install(TraceRecorder::Hooks(), logPath_);
+        recorder_.Enable(6, 0x2);
     }
 
     // The controller's own messages, as "number: text, text".
     std::vector<std::string> ControllerMessages() const {
         const GUID controller = { 0xF065DF86, 0xBD9A, 0xC1D9, { 0xE4, 0x20, 0x76, 0xCE, 0x85, 0x2F, 0xF9, 0x4E } };
-        std::vector<std::string> found;
-        for (const auto& message : capture_.messages) {
-            if (!IsEqualGUID(message.guid, controller)) continue;
-            std::string line = std::to_string(message.number) + ":";
-            for (const auto& argument : message.arguments) line += " " + argument;
-            found.push_back(line);
-        }
-        return found;
+        return recorder_.MessagesOf(controller);
     }
 
-    TraceHooks hooks_;
-    TraceCapture capture_;
+    TraceRecorder recorder_;
 };
 
 TEST_F(ControllerTraceTest, InstallAndRepairFilesSendTheirEntryOnlyAsTheControllersOwnMessage) {

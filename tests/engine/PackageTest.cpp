@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include "engine/InstallHelper.h"
 #include "engine/installer.h"
+#include "shell/Handles.h"
+#include "support/PendingRenames.h"
 #include "EngineFixture.h"
 
 using namespace engine_test;
@@ -50,15 +52,12 @@ class LockedFile {
 public:
     explicit LockedFile(const std::wstring& path) {
         EXPECT_TRUE(WriteFileBytes(path, "busy"));
-        handle_ = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        EXPECT_NE(handle_, INVALID_HANDLE_VALUE);
-    }
-    ~LockedFile() {
-        if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+        handle_.reset(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(handle_);
     }
 
 private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    UniqueFileHandle handle_;
 };
 
 using FeatureTest = EngineTest;
@@ -75,8 +74,8 @@ TEST_F(FeatureTest, InstallStopsAtTheFailingFileAfterItsDirectoriesAndBeforeRegi
     EXPECT_EQ(package->Install(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
     EXPECT_TRUE(DirectoryExists(install + L"\\made"));
-    EXPECT_FALSE(HklmKeyExists(TestSubKey(L"AfterFile")));
-    EXPECT_FALSE(HklmKeyExists(TestSubKey(L"SecondFeature")));
+    EXPECT_FALSE(hklm::KeyExists(TestSubKey(L"AfterFile")));
+    EXPECT_FALSE(hklm::KeyExists(TestSubKey(L"SecondFeature")));
     const std::wstring log = LogText();
     EXPECT_NE(log.find(L"Failed to install File engine_test_missing.dll. Error Code 2"), std::wstring::npos);
     EXPECT_NE(log.find(L"End Installing Feature First"), std::wstring::npos);
@@ -93,7 +92,7 @@ TEST_F(FeatureTest, FailingDriverStopsTheInstallBeforeAnyCoreElementOrService) {
     EXPECT_NE(package->Install(), static_cast<DWORD>(ERROR_SUCCESS));
 
     EXPECT_FALSE(DirectoryExists(install + L"\\made"));
-    EXPECT_FALSE(HklmKeyExists(TestSubKey(L"Core")));
+    EXPECT_FALSE(hklm::KeyExists(TestSubKey(L"Core")));
     const std::wstring log = LogText();
     EXPECT_EQ(log.find(L"Service::Install"), std::wstring::npos);
     EXPECT_NE(log.find(L"End Installing Feature Drivers"), std::wstring::npos);
@@ -113,9 +112,7 @@ TEST_F(FeatureTest, InstallVerifyAndRepairOfFilesDirectoriesAndRegistrySkipFiles
     ASSERT_EQ(package->Install(), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(ReadFileBytes(install + L"\\engine_test_payload.dll"), content);
     EXPECT_TRUE(DirectoryExists(install + L"\\Logs"));
-    std::wstring value;
-    ASSERT_TRUE(GetHklmString(TestSubKey(L"Core"), L"szValue", value));
-    EXPECT_EQ(value, install);
+    EXPECT_EQ(hklm::ReadString(TestSubKey(L"Core"), L"szValue"), std::optional<std::wstring>(install));
     // The x86 file would fail every operation: it is neither copied nor verified.
     EXPECT_EQ(package->Verify(), static_cast<DWORD>(ERROR_SUCCESS));
 
@@ -150,7 +147,7 @@ TEST_F(FeatureTest, CoreUnInstallResultIsTheLastRegistryOperationsCodeEvenWhenTh
         const std::wstring install = dir_ / L"inst";
         ::CreateDirectoryW(install.c_str(), nullptr);
         UseDirectories(install, dir_ / L"content");
-        CreateHklmKey(TestSubKey(L"Core"));
+        ASSERT_TRUE(hklm::CreateKey(TestSubKey(L"Core")));
         auto package = LoadPackage(PackageXml(
             FeatureXml(L"Core", c.withRegistry ? RegistryXml(Hklm(TestSubKey(L"Core"))) : DirectoryXml(L"$INSTALL_PATH\\d"))));
         {
@@ -165,7 +162,7 @@ TEST_F(FeatureTest, CoreUnInstallResultIsTheLastRegistryOperationsCodeEvenWhenTh
 
 TEST_F(FeatureTest, UnInstallLogsEachServiceAndDriverAndReturnsTheServicesCode) {
     UseDirectories(dir_ / L"inst", dir_ / L"content");
-    CreateHklmKey(TestSubKey(L"Plain"));
+    ASSERT_TRUE(hklm::CreateKey(TestSubKey(L"Plain")));
     auto package = LoadPackage(PackageXml(FeatureXml(L"WithService", DriverXml() + ServiceXml()) +
                                           FeatureXml(L"Plain", RegistryXml(Hklm(TestSubKey(L"Plain"))))));
 
@@ -193,14 +190,18 @@ TEST_F(PackageUnInstallTest, WithoutARecordedInstallDirectoryNoFeatureIsTouched)
     };
     for (const auto& c : cases) {
         DeleteTestKeys();
-        if (c.writeKey) CreateHklmKey(kReferenceKey);
-        if (c.installPath) SetHklmString(kReferenceKey, L"szInstallPath", c.installPath);
-        CreateHklmKey(TestSubKey(L"Keep"));
+        if (c.writeKey) {
+            ASSERT_TRUE(hklm::CreateKey(kReferenceKey));
+        }
+        if (c.installPath) {
+            ASSERT_TRUE(hklm::WriteString(kReferenceKey, L"szInstallPath", c.installPath));
+        }
+        ASSERT_TRUE(hklm::CreateKey(TestSubKey(L"Keep")));
         UseDirectories(L"C:\\FromCommandLine", L"C:\\Content");
         auto package = LoadPackage(PackageXml(FeatureXml(L"Core", RegistryXml(Hklm(TestSubKey(L"Keep"))))));
 
         EXPECT_EQ(package->UnInstall(), static_cast<DWORD>(ERROR_CANTREAD)) << c.name;
-        EXPECT_TRUE(HklmKeyExists(TestSubKey(L"Keep"))) << c.name;
+        EXPECT_TRUE(hklm::KeyExists(TestSubKey(L"Keep"))) << c.name;
         EXPECT_EQ(InstallContext().installDirectory, L"C:\\FromCommandLine") << c.name;
     }
 }
@@ -209,9 +210,9 @@ TEST_F(PackageUnInstallTest, FirstFeatureFailingDoesNotDecideTheResultWhenTheDir
     const std::wstring install = dir_ / L"recorded";
     ASSERT_TRUE(::CreateDirectoryW(install.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(install + L"\\left.dat", "x"));
-    SetHklmString(kReferenceKey, L"szInstallPath", install);
-    SetHklmString(kReferenceKey, L"szContentPath", dir_ / L"recordedContent");
-    CreateHklmKey(TestSubKey(L"Second"));
+    ASSERT_TRUE(hklm::WriteString(kReferenceKey, L"szInstallPath", install));
+    ASSERT_TRUE(hklm::WriteString(kReferenceKey, L"szContentPath", dir_ / L"recordedContent"));
+    ASSERT_TRUE(hklm::CreateKey(TestSubKey(L"Second")));
     UseDirectories(L"C:\\FromCommandLine", L"C:\\FromCommandLineContent");
     auto package = LoadPackage(PackageXml(FeatureXml(L"Failing", RegistryXml(L"BADROOT\\SOFTWARE\\Norvex")) +
                                           FeatureXml(L"Passing", RegistryXml(Hklm(TestSubKey(L"Second"))))));
@@ -219,7 +220,7 @@ TEST_F(PackageUnInstallTest, FirstFeatureFailingDoesNotDecideTheResultWhenTheDir
     EXPECT_EQ(package->UnInstall(), static_cast<DWORD>(ERROR_SUCCESS));
 
     EXPECT_FALSE(DirectoryExists(install));
-    EXPECT_FALSE(HklmKeyExists(TestSubKey(L"Second")));
+    EXPECT_FALSE(hklm::KeyExists(TestSubKey(L"Second")));
     EXPECT_EQ(InstallContext().installDirectory, install);
     EXPECT_EQ(InstallContext().contentPath, dir_ / L"recordedContent");
     EXPECT_FALSE(InstallContext().rebootPending);
@@ -230,8 +231,8 @@ TEST_F(PackageUnInstallTest, FirstFeatureFailingDoesNotDecideTheResultWhenTheDir
 }
 
 TEST_F(PackageUnInstallTest, DirectoryAlreadyGoneIsSuccessWithNothingScheduled) {
-    SetHklmString(kReferenceKey, L"szInstallPath", dir_ / L"gone");
-    CreateHklmKey(TestSubKey(L"Core"));
+    ASSERT_TRUE(hklm::WriteString(kReferenceKey, L"szInstallPath", dir_ / L"gone"));
+    ASSERT_TRUE(hklm::CreateKey(TestSubKey(L"Core")));
     auto package = LoadPackage(PackageXml(FeatureXml(L"A", RegistryXml(Hklm(TestSubKey(L"Core")))) +
                                           FeatureXml(L"B", DirectoryXml(L"$INSTALL_PATH\\sub"))));
 
@@ -241,32 +242,25 @@ TEST_F(PackageUnInstallTest, DirectoryAlreadyGoneIsSuccessWithNothingScheduled) 
     EXPECT_EQ(InstallContext().contentPath, L"");
 }
 
+// The restart-time removal the uninstall schedules must not reach later tests.
 class DirectoryInUseTest : public EngineTest {
 protected:
-    void TearDown() override {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                            KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-            ::RegDeleteValueW(key, L"PendingFileRenameOperations");
-            ::RegCloseKey(key);
-        }
-        EngineTest::TearDown();
-    }
+    PendingRenamesGuard pendingRenames_;
 };
 
 TEST_F(DirectoryInUseTest, BusyInstallDirectoryIsRemovedAtRestartAndTheUnInstallAsksForIt) {
     const std::wstring install = dir_ / L"busy";
     ASSERT_TRUE(::CreateDirectoryW(install.c_str(), nullptr));
-    SetHklmString(kReferenceKey, L"szInstallPath", install);
-    SetHklmString(kReferenceKey, L"szContentPath", dir_ / L"content");
-    CreateHklmKey(TestSubKey(L"Core"));
+    ASSERT_TRUE(hklm::WriteString(kReferenceKey, L"szInstallPath", install));
+    ASSERT_TRUE(hklm::WriteString(kReferenceKey, L"szContentPath", dir_ / L"content"));
+    ASSERT_TRUE(hklm::CreateKey(TestSubKey(L"Core")));
     auto package = LoadPackage(PackageXml(FeatureXml(L"Core", RegistryXml(Hklm(TestSubKey(L"Core"))))));
     {
         LockedFile busy(install + L"\\busy.dat");
         EXPECT_EQ(UnInstall(*package), static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
     }
     EXPECT_TRUE(InstallContext().rebootPending);
-    EXPECT_FALSE(HklmKeyExists(kReferenceKey));
+    EXPECT_FALSE(hklm::KeyExists(kReferenceKey));
     EXPECT_NE(LogText().find(L"Deleting directory at reboot, " + install), std::wstring::npos);
 }
 
@@ -278,7 +272,7 @@ TEST_F(PackageUpgradeTest, TakesTheInstallDirectoryFromTheReferenceOrFailsWithou
     EXPECT_EQ(package->Upgrade(), static_cast<DWORD>(ERROR_CANTREAD));
     EXPECT_EQ(InstallContext().installDirectory, L"");
 
-    SetHklmString(kReferenceKey, L"szInstallPath", L"C:\\Recorded Dir");
+    ASSERT_TRUE(hklm::WriteString(kReferenceKey, L"szInstallPath", L"C:\\Recorded Dir"));
     EXPECT_EQ(package->Upgrade(), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(InstallContext().installDirectory, L"C:\\Recorded Dir");
 }
@@ -295,7 +289,9 @@ TEST_F(PackagePrerequisiteTest, DriversInTheFirstFeatureNeedThePlatformKey) {
     };
     for (const auto& c : cases) {
         DeleteTestKeys();
-        if (c.platformKey) CreateHklmKey(c.platformKey);
+        if (c.platformKey) {
+            ASSERT_TRUE(hklm::CreateKey(c.platformKey));
+        }
         const std::wstring driverFeature = FeatureXml(L"D", DriverXml());
         const std::wstring plainFeature = FeatureXml(L"P", RegistryXml(Hklm(TestSubKey(L"P"))));
         auto package = LoadPackage(PackageXml(c.driverFirst ? driverFeature : plainFeature + driverFeature));

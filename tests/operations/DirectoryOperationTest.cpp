@@ -3,7 +3,7 @@
 #include "engine/InstallContext.h"
 #include "operations/DirectoryOperation.h"
 #include "OperationsTestSupport.h"
-#include "PendingRenames.h"
+#include "support/PendingRenames.h"
 
 namespace {
 

@@ -16,7 +16,7 @@ TEST(VerifyFileDigest, AcceptsTheDigestInEitherLetterCase) {
     ASSERT_TRUE(WriteFileBytes(empty, ""));
     const std::wstring payload = dir / L"payload.bin";
     ASSERT_TRUE(WriteFileBytes(payload, "payload bytes"));
-    const std::wstring payloadDigest = DigestTextOf("payload bytes");
+    const std::wstring payloadDigest = Sha256Text("payload bytes");
 
     std::wstring upper = kEmptyDigest;
     for (auto& c : upper) c = static_cast<wchar_t>(towupper(c));

@@ -5,7 +5,7 @@
 #include "operations/FileHelpers.h"
 #include "shell/Handles.h"
 #include "OperationsTestSupport.h"
-#include "PendingRenames.h"
+#include "support/PendingRenames.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "operations/FileOperation.h"
 #include "shell/Handles.h"
 #include "OperationsTestSupport.h"
-#include "PendingRenames.h"
+#include "support/PendingRenames.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ TEST_F(FileOperationTest, BindsAttributesAndTheFileName) {
 
 TEST_F(FileOperationTest, InstallCopiesIntoTheInstallDirectoryAndChecksTheDigest) {
     ASSERT_TRUE(WriteFileBytes(SourceFile(L"engine.dll"), kNewContent));
-    auto element = Element(L"engine.dll", DigestTextOf(kNewContent));
+    auto element = Element(L"engine.dll", Sha256Text(kNewContent));
     LogCapture log;
     EXPECT_EQ(element->Install(), 0u);
     EXPECT_EQ(ReadFileBytes(InstalledFile(L"engine.dll")), kNewContent);
@@ -72,7 +72,7 @@ TEST_F(FileOperationTest, InstallCopiesIntoTheInstallDirectoryAndChecksTheDigest
 
 TEST_F(FileOperationTest, InstallCreatesTheExpandedDestinationChain) {
     ASSERT_TRUE(WriteFileBytes(SourceFile(L"engine.dll"), kNewContent));
-    auto element = Element(L"engine.dll", DigestTextOf(kNewContent), L"$INSTALL_PATH\\bin\\x64");
+    auto element = Element(L"engine.dll", Sha256Text(kNewContent), L"$INSTALL_PATH\\bin\\x64");
     EXPECT_EQ(element->Install(), 0u);
     EXPECT_EQ(element->Destination(), install_ / L"bin\\x64");
     EXPECT_EQ(ReadFileBytes(install_ / L"bin\\x64\\engine.dll"), kNewContent);
@@ -104,7 +104,7 @@ TEST_F(FileOperationTest, InstallReportsCopyAndDigestFailuresWithoutTryingTheRes
         if (c.sourcePresent) {
             ASSERT_TRUE(WriteFileBytes(SourceFile(L"engine.dll"), kNewContent));
         }
-        auto element = Element(L"engine.dll", c.rightDigest ? DigestTextOf(kNewContent) : DigestTextOf("other"));
+        auto element = Element(L"engine.dll", c.rightDigest ? Sha256Text(kNewContent) : Sha256Text("other"));
         EXPECT_EQ(element->Install(), c.expected) << c.what;
         EXPECT_FALSE(InstallContext().rebootPending) << c.what;
         EXPECT_FALSE(AnyPendingRenameMentions(L"engine.dll")) << c.what;
@@ -118,7 +118,7 @@ TEST_F(FileOperationTest, BusyTargetFailsAPlainInstallWithTheSharingViolation) {
                                           nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
     LogCapture log;
-    EXPECT_EQ(Element(L"engine.dll", DigestTextOf(kNewContent))->Install(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(Element(L"engine.dll", Sha256Text(kNewContent))->Install(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     holder.reset();
     EXPECT_EQ(ReadFileBytes(InstalledFile(L"engine.dll")), kOldContent);
     EXPECT_FALSE(InstallContext().rebootPending);
@@ -133,7 +133,7 @@ TEST_F(FileOperationTest, BusyTargetDuringRepairIsRenamedAsideAndReplaced) {
                                           nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
     LogCapture log;
-    EXPECT_EQ(Element(L"engine.dll", DigestTextOf(kNewContent))->Repair(), 0u);
+    EXPECT_EQ(Element(L"engine.dll", Sha256Text(kNewContent))->Repair(), 0u);
     holder.reset();
     EXPECT_TRUE(InstallContext().rebootPending);
     EXPECT_EQ(ReadFileBytes(InstalledFile(L"engine.dll")), kNewContent);
@@ -158,7 +158,7 @@ TEST_F(FileOperationTest, RepairReplacesOnlyDamagedFilesAndMarksDamagedDriversFo
         ASSERT_TRUE(WriteFileBytes(SourceFile(c.name), kNewContent));
         ASSERT_TRUE(WriteFileBytes(InstalledFile(c.name), c.damaged ? kOldContent : kNewContent));
         LogCapture log;
-        EXPECT_EQ(Element(c.name, DigestTextOf(kNewContent))->Repair(), 0u) << ToUtf8(c.name);
+        EXPECT_EQ(Element(c.name, Sha256Text(kNewContent))->Repair(), 0u) << ToUtf8(c.name);
         EXPECT_EQ(ReadFileBytes(InstalledFile(c.name)), kNewContent) << ToUtf8(c.name);
         EXPECT_EQ(InstallContext().rebootPending, c.restart) << ToUtf8(c.name);
         const std::wstring line = c.damaged ? std::wstring(L"Repaired File ") + c.name : std::wstring(c.name) + L" File same, So not repaired";
@@ -168,19 +168,19 @@ TEST_F(FileOperationTest, RepairReplacesOnlyDamagedFilesAndMarksDamagedDriversFo
 
 TEST_F(FileOperationTest, RepairReportsAFailedReinstall) {
     LogCapture log;
-    EXPECT_EQ(Element(L"gone.dll", DigestTextOf(kNewContent))->Repair(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Element(L"gone.dll", Sha256Text(kNewContent))->Repair(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(log.Contains(L"Failed to repair File gone.dll, Error Code: 2")) << ToUtf8(log.Text());
 }
 
 TEST_F(FileOperationTest, UnInstallDeletesTheFileAndTreatsAMissingOneAsDone) {
     ASSERT_TRUE(WriteFileBytes(InstalledFile(L"engine.dll"), kOldContent));
     LogCapture log;
-    EXPECT_EQ(Element(L"engine.dll", DigestTextOf(kNewContent))->UnInstall(), 0u);
+    EXPECT_EQ(Element(L"engine.dll", Sha256Text(kNewContent))->UnInstall(), 0u);
     EXPECT_FALSE(FileExists(InstalledFile(L"engine.dll")));
-    EXPECT_EQ(Element(L"engine.dll", DigestTextOf(kNewContent))->UnInstall(), 0u);
+    EXPECT_EQ(Element(L"engine.dll", Sha256Text(kNewContent))->UnInstall(), 0u);
     EXPECT_TRUE(log.Contains(L"Deleted File " + InstalledFile(L"engine.dll") + L". Result code 0")) << ToUtf8(log.Text());
     // A missing destination folder is as good as a missing file.
-    EXPECT_EQ(Element(L"engine.dll", DigestTextOf(kNewContent), install_ / L"none")->UnInstall(), 0u);
+    EXPECT_EQ(Element(L"engine.dll", Sha256Text(kNewContent), install_ / L"none")->UnInstall(), 0u);
     EXPECT_FALSE(InstallContext().rebootPending);
 }
 
@@ -189,7 +189,7 @@ TEST_F(FileOperationTest, UnInstallOfABusyFileSchedulesItsDeletionAtRestart) {
     UniqueFileHandle holder(::CreateFileW(InstalledFile(L"engine.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
     LogCapture log;
-    EXPECT_EQ(Element(L"engine.dll", DigestTextOf(kNewContent))->UnInstall(), 0u);
+    EXPECT_EQ(Element(L"engine.dll", Sha256Text(kNewContent))->UnInstall(), 0u);
     holder.reset();
     EXPECT_TRUE(InstallContext().rebootPending);
     EXPECT_TRUE(HasPendingRename(InstalledFile(L"engine.dll"), L""));
@@ -208,13 +208,13 @@ TEST_F(FileOperationTest, UpgradeCopiesOnlyANewerVersion) {
     for (const auto& c : cases) {
         ASSERT_TRUE(::CopyFileW(VersionedFixture(c.candidate).c_str(), SourceFile(L"lib.dll").c_str(), FALSE));
         ASSERT_TRUE(::CopyFileW(VersionedFixture(c.installed).c_str(), InstalledFile(L"lib.dll").c_str(), FALSE));
-        EXPECT_EQ(Element(L"lib.dll", DigestTextOf("digest is not checked"))->Upgrade(), 0u) << ToUtf8(c.candidate);
+        EXPECT_EQ(Element(L"lib.dll", Sha256Text("digest is not checked"))->Upgrade(), 0u) << ToUtf8(c.candidate);
         const std::string expected = ReadFileBytes(VersionedFixture(c.copied ? c.candidate : c.installed));
         EXPECT_EQ(ReadFileBytes(InstalledFile(L"lib.dll")), expected) << ToUtf8(c.installed) << " -> " << ToUtf8(c.candidate);
     }
     // Nothing installed yet: there is no version to compare with, so nothing is copied.
     RemoveTree(InstalledFile(L"lib.dll"));
-    EXPECT_EQ(Element(L"lib.dll", DigestTextOf(""))->Upgrade(), 0u);
+    EXPECT_EQ(Element(L"lib.dll", Sha256Text(""))->Upgrade(), 0u);
     EXPECT_FALSE(FileExists(InstalledFile(L"lib.dll")));
 }
 
@@ -229,7 +229,7 @@ TEST_F(FileOperationTest, VerifyReportsPresenceAndIntegrity) {
     };
     for (const auto& c : cases) {
         DWORD result = 0;
-        const std::wstring output = CaptureConsole([&] { result = Element(c.name, DigestTextOf(kNewContent))->Verify(); });
+        const std::wstring output = CaptureConsole([&] { result = Element(c.name, Sha256Text(kNewContent))->Verify(); });
         EXPECT_EQ(result, c.result) << ToUtf8(c.name);
         EXPECT_EQ(output, c.line + InstalledFile(c.name) + L".") << ToUtf8(c.name);
     }

@@ -1,27 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "engine/InstallContext.h"
 #include "operations/RegistryHelpers.h"
 #include "operations/RegistryOperation.h"
 #include "policy/InstallOverrideTable.h"
-#include "shell/Handles.h"
 #include "OperationsTestSupport.h"
 
 namespace {
-
-struct StoredValue {
-    bool exists = false;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> bytes;
-    DWORD Number() const { DWORD n = 0; if (bytes.size() == 4) memcpy(&n, bytes.data(), 4); return n; }
-    std::wstring Units() const {
-        std::wstring units(bytes.size() / 2, L'\0');
-        if (!units.empty()) memcpy(&units[0], bytes.data(), units.size() * 2);
-        return units;
-    }
-};
 
 class RegistryOperationTest : public testing::Test {
 protected:
@@ -36,22 +21,12 @@ protected:
         ResetInstallContext();
     }
 
-    static StoredValue Stored(const std::wstring& name, const std::wstring& subKey = kScratchSubKey) {
-        StoredValue value;
-        UniqueKey key;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return value;
-        DWORD size = 0;
-        if (::RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return value;
-        value.bytes.resize(size);
-        value.exists = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, value.bytes.data(), &size) == ERROR_SUCCESS;
-        value.bytes.resize(size);
-        return value;
+    static hklm::StoredValue Stored(const std::wstring& name, const std::wstring& subKey = kScratchSubKey) {
+        return hklm::ReadValue(subKey, name);
     }
 
     static void Put(const std::wstring& name, DWORD type, const void* data, DWORD bytes) {
-        UniqueKey key;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kScratchSubKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr), 0);
-        ASSERT_EQ(::RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes), 0);
+        ASSERT_TRUE(hklm::WriteValue(kScratchSubKey, name, type, data, bytes));
     }
     static void PutDword(const std::wstring& name, DWORD number) { Put(name, REG_DWORD, &number, 4); }
 
@@ -89,7 +64,7 @@ TEST_F(RegistryOperationTest, BindsValueAttributesAndOnlyTheExactTrueKeepsExisti
 TEST_F(RegistryOperationTest, MultiStringIsStoredAsSeparateStringsWithTheDoubleNul) {
     RegValue value = Value(L"mszList", L"MULTI_SZ", L"a\\0b");
     EXPECT_EQ(value.Install(), 0u);
-    const StoredValue stored = Stored(L"mszList");
+    const hklm::StoredValue stored = Stored(L"mszList");
     EXPECT_EQ(stored.type, static_cast<DWORD>(REG_MULTI_SZ));
     EXPECT_EQ(stored.Units(), std::wstring(L"a\0b\0\0", 5));
     EXPECT_EQ(VerifyQuietly(value), 0u);
@@ -132,7 +107,7 @@ TEST_F(RegistryOperationTest, StringDataExpandsALeadingVariable) {
     for (const auto& c : cases) {
         RegValue value = Value(c.name, L"SZ", c.data);
         EXPECT_EQ(value.Install(), 0u);
-        const StoredValue stored = Stored(c.name);
+        const hklm::StoredValue stored = Stored(c.name);
         EXPECT_EQ(stored.type, static_cast<DWORD>(REG_SZ)) << ToUtf8(c.name);
         EXPECT_EQ(stored.Units(), c.stored + L'\0') << ToUtf8(c.name);
         EXPECT_EQ(VerifyQuietly(value), 0u) << ToUtf8(c.name);
@@ -145,7 +120,7 @@ TEST_F(RegistryOperationTest, DwordDataIsADecimalNumberAndAnythingElseWritesZero
     for (const auto& c : cases) {
         RegValue value = Value(L"dwNumber", L"DWORD", c.data);
         EXPECT_EQ(value.Install(), 0u) << ToUtf8(c.data);
-        const StoredValue stored = Stored(L"dwNumber");
+        const hklm::StoredValue stored = Stored(L"dwNumber");
         EXPECT_EQ(stored.type, static_cast<DWORD>(REG_DWORD));
         EXPECT_EQ(stored.Number(), c.stored) << ToUtf8(c.data);
         EXPECT_EQ(VerifyQuietly(value), 0u) << ToUtf8(c.data);
@@ -165,7 +140,7 @@ TEST_F(RegistryOperationTest, KeepExistingLeavesAnExistingValueOfAnyTypeAndVerif
     RegValue kept = Value(L"szKept", L"DWORD", L"5", true);
     LogCapture log;
     EXPECT_EQ(kept.Install(), 0u);
-    const StoredValue stored = Stored(L"szKept");
+    const hklm::StoredValue stored = Stored(L"szKept");
     EXPECT_EQ(stored.type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(stored.Units(), std::wstring(L"old\0", 4));
     EXPECT_TRUE(log.Contains(L"Retaining the value for registry key: SOFTWARE\\NorvexTest\\Operations\\szKept.")) << ToUtf8(log.Text());
@@ -189,7 +164,7 @@ TEST_F(RegistryOperationTest, InstalledContentVersionsKeepTheirNumberAndVerify) 
     for (const auto& c : cases) {
         RegValue value = Value(c.name, L"DWORD", L"7");
         EXPECT_EQ(value.Install(), 0u) << ToUtf8(c.name);
-        const StoredValue stored = Stored(c.name);
+        const hklm::StoredValue stored = Stored(c.name);
         EXPECT_EQ(stored.type, static_cast<DWORD>(REG_DWORD)) << ToUtf8(c.name);
         EXPECT_EQ(stored.Number(), c.stored) << ToUtf8(c.name);
         EXPECT_EQ(VerifyQuietly(value), 0u) << ToUtf8(c.name);
@@ -271,7 +246,7 @@ TEST_F(RegistryOperationTest, KeyInstallCreatesTheKeyAndTheValuesForThisProcesso
     EXPECT_EQ(output.find(L"dwOther"), std::wstring::npos) << ToUtf8(output);
 
     // A value of this processor that went missing still fails.
-    ASSERT_EQ(RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, sub.c_str(), L"szMine"), ERROR_SUCCESS);
+    ASSERT_TRUE(hklm::DeleteValue(sub, L"szMine"));
     output = CaptureConsole([&] { result = key->Verify(); });
     EXPECT_EQ(result, static_cast<DWORD>(ERROR_INVALID_DATA));
     EXPECT_NE(output.find(L"value data of value szMine"), std::wstring::npos) << ToUtf8(output);
@@ -280,7 +255,7 @@ TEST_F(RegistryOperationTest, KeyInstallCreatesTheKeyAndTheValuesForThisProcesso
 TEST_F(RegistryOperationTest, KeyWithoutValuesIsCreatedAndVerified) {
     RegKey key(std::wstring(kScratchKeyPath) + L"\\Empty");
     EXPECT_EQ(key.Install(), 0u);
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kScratchSubKey) + L"\\Empty"));
+    EXPECT_TRUE(hklm::KeyExists(std::wstring(kScratchSubKey) + L"\\Empty"));
     DWORD result = 99;
     EXPECT_EQ(CaptureConsole([&] { result = key.Verify(); }),
               L"\nVerification succeeded for existance of Registry path SOFTWARE\\NorvexTest\\Operations\\Empty.");
@@ -304,8 +279,8 @@ TEST_F(RegistryOperationTest, KeyUnInstallDeletesTheWholeTreeButNeverARoot) {
         { kScratchKeyPath, 0 },
     };
     for (const auto& c : cases) EXPECT_EQ(RegKey(c.keyPath).UnInstall(), c.result) << ToUtf8(c.keyPath);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kScratchSubKey));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE"));
+    EXPECT_FALSE(hklm::KeyExists(kScratchSubKey));
+    EXPECT_TRUE(hklm::KeyExists(L"SOFTWARE"));
 }
 
 TEST_F(RegistryOperationTest, UnInstallOfAParentKeyBeforeItsChildSucceeds) {
@@ -317,7 +292,7 @@ TEST_F(RegistryOperationTest, UnInstallOfAParentKeyBeforeItsChildSucceeds) {
     ASSERT_EQ(operation->Install(), 0u);
     // Removing the parent takes the child with it; the child's removal then finds nothing left.
     EXPECT_EQ(operation->UnInstall(), 0u);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kScratchSubKey));
+    EXPECT_FALSE(hklm::KeyExists(kScratchSubKey));
 }
 
 TEST_F(RegistryOperationTest, OperationInstallStopsAtTheFirstFailingKeyAndUnInstallVisitsAll) {
@@ -330,14 +305,14 @@ TEST_F(RegistryOperationTest, OperationInstallStopsAtTheFirstFailingKeyAndUnInst
     EXPECT_EQ(operation->Operation(), L"create");
     ASSERT_EQ(operation->Keys().size(), 3u);
     EXPECT_EQ(operation->Install(), static_cast<DWORD>(ERROR_NO_MATCH));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kScratchSubKey) + L"\\One"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kScratchSubKey) + L"\\Three"));
+    EXPECT_TRUE(hklm::KeyExists(std::wstring(kScratchSubKey) + L"\\One"));
+    EXPECT_FALSE(hklm::KeyExists(std::wstring(kScratchSubKey) + L"\\Three"));
 
     RegKey(std::wstring(kScratchKeyPath) + L"\\Three").Install();
     // The failing middle key does not stop the removal; the result is the last key's.
     EXPECT_EQ(operation->UnInstall(), 0u);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kScratchSubKey) + L"\\One"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kScratchSubKey) + L"\\Three"));
+    EXPECT_FALSE(hklm::KeyExists(std::wstring(kScratchSubKey) + L"\\One"));
+    EXPECT_FALSE(hklm::KeyExists(std::wstring(kScratchSubKey) + L"\\Three"));
 
     DWORD result = 0;
     CaptureConsole([&] { result = operation->Verify(); });

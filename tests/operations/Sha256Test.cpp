@@ -39,7 +39,7 @@ TEST_P(Sha256PathTest, GivesTheFipsExampleDigests) {
         { std::string(1000000, 'a'), L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0" },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(HexOf(Sha256Of(c.message.data(), c.message.size(), GetParam())), c.digest)
+        EXPECT_EQ(HexText(Sha256Of(c.message.data(), c.message.size(), GetParam())), c.digest)
             << PathName(GetParam()) << ", message of " << c.message.size() << " bytes";
     }
 }
@@ -52,7 +52,7 @@ TEST_P(Sha256PathTest, SplitUpdatesGiveTheDigestOfTheWhole) {
         for (size_t offset = 0; offset < message.size(); offset += piece) {
             sha.Update(message.data() + offset, std::min(piece, message.size() - offset));
         }
-        EXPECT_EQ(HexOf(sha.Finish()), L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0") << "pieces of " << piece;
+        EXPECT_EQ(HexText(sha.Finish()), L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0") << "pieces of " << piece;
     }
 }
 
@@ -62,7 +62,7 @@ TEST_P(Sha256PathTest, IgnoresUpdatesAfterFinish) {
     const Sha256::Digest first = sha.Finish();
     sha.Update("more", 4);
     EXPECT_EQ(sha.Finish(), first);
-    EXPECT_EQ(HexOf(first), L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(HexText(first), L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 TEST(Sha256Paths, ExtensionPathIsChosenAutomaticallyWhenAvailable) {
@@ -78,14 +78,14 @@ TEST(Sha256Paths, BothPathsAgreeOnRandomDataOfEveryLengthUpTo1000Bytes) {
     for (auto& byte : data) byte = static_cast<uint8_t>(random());
     for (size_t length = 0; length <= data.size(); ++length) {
         const auto portable = Sha256Of(data.data(), length, Sha256::Path::Portable);
-        ASSERT_EQ(HexOf(Sha256Of(data.data(), length, Sha256::Path::ShaExtensions)), HexOf(portable)) << "length " << length;
+        ASSERT_EQ(HexText(Sha256Of(data.data(), length, Sha256::Path::ShaExtensions)), HexText(portable)) << "length " << length;
 
         // The same bytes fed in two uneven parts through the extension path.
         const size_t split = length == 0 ? 0 : random() % length;
         Sha256 sha(Sha256::Path::ShaExtensions);
         sha.Update(data.data(), split);
         sha.Update(data.data() + split, length - split);
-        ASSERT_EQ(HexOf(sha.Finish()), HexOf(portable)) << "length " << length << " split at " << split;
+        ASSERT_EQ(HexText(sha.Finish()), HexText(portable)) << "length " << length << " split at " << split;
     }
 }
 
@@ -103,18 +103,18 @@ protected:
         std::mt19937 random(7);
         std::vector<uint8_t> chunk(1 << 20);
         Sha256 expected(Sha256::Path::Portable);
-        HANDLE file = ::CreateFileW(path_->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        UniqueFileHandle file(::CreateFileW(path_->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(file);
         for (int i = 0; i < 100; ++i) {
             for (auto& byte : chunk) byte = static_cast<uint8_t>(random() >> 11);
             // One odd tail so that the size is no multiple of the read chunk or the block.
             const DWORD size = static_cast<DWORD>(i == 99 ? chunk.size() - 13 : chunk.size());
             DWORD written = 0;
-            ::WriteFile(file, chunk.data(), size, &written, nullptr);
+            ::WriteFile(file.get(), chunk.data(), size, &written, nullptr);
             expected.Update(chunk.data(), size);
         }
-        ::CloseHandle(file);
-        expected_ = new std::wstring(HexOf(expected.Finish()));
+        file.reset();
+        expected_ = new std::wstring(HexText(expected.Finish()));
     }
     static void TearDownTestSuite() {
         delete expected_;
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(BothBlockFunctions, LargeFileDigest, testing::ValuesIn(
 TEST_P(LargeFileDigest, DigestOfA100MegabyteFileMatchesTheDataWritten) {
     Sha256::Digest digest{};
     ASSERT_EQ(ComputeFileDigest(*path_, digest, GetParam()), 0u);
-    EXPECT_EQ(HexOf(digest), *expected_);
+    EXPECT_EQ(HexText(digest), *expected_);
     if (GetParam() == Sha256::Path::Portable) {
         // The verifier reads the same file through the automatically chosen block function.
         DWORD error = 99;

@@ -7,10 +7,6 @@ namespace {
 
 using namespace policytest;
 
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
-
 TEST(ConfigurationBinding, BindsPoliciesValuesListsRecordsAndOverridesInDocumentOrder) {
     std::wstring error;
     auto configuration = LoadConfiguration(LR"(
@@ -31,7 +27,7 @@ TEST(ConfigurationBinding, BindsPoliciesValuesListsRecordsAndOverridesInDocument
       <GlobalPolicy key="BULWARKGLOBAL"/>
       <InstallOverride><dwProductID>12</dwProductID><dwContentMinorVersion>3</dwContentMinorVersion></InstallOverride>)",
                                            &error);
-    ASSERT_TRUE(configuration) << Narrow(error);
+    ASSERT_TRUE(configuration) << ToUtf8(error);
 
     ASSERT_EQ(configuration->oasPolicies.size(), 2u);
     ASSERT_EQ(configuration->odsPolicies.size(), 1u);
@@ -86,7 +82,7 @@ TEST_F(PolicyRegistryTest, DocumentWithOnlyTheRootInstallsNothing) {
     auto configuration = LoadConfiguration(L"");
     ASSERT_TRUE(configuration);
     EXPECT_EQ(configuration->Install(), 0u);
-    EXPECT_FALSE(KeyPresent(kRoot));
+    EXPECT_FALSE(hklm::KeyExists(kRoot));
     EXPECT_EQ(configuration->Verify(), 0u);
 }
 
@@ -96,21 +92,21 @@ TEST_F(PolicyRegistryTest, LaterPolicyWithTheSameKeyOverwritesCoincidingValues) 
       <OASPolicy key="DEFAULT"><AV_POLICY_TIMEOUT>60</AV_POLICY_TIMEOUT></OASPolicy>)");
     ASSERT_TRUE(configuration);
     ASSERT_EQ(configuration->Install(), 0u);
-    EXPECT_EQ(ReadStored(kOas, L"scantimeout").Number(), 60u);
-    EXPECT_EQ(ReadStored(kOas, L"archivetimeout").Number(), 5u);
+    EXPECT_EQ(hklm::ReadValue(kOas, L"scantimeout").Number(), 60u);
+    EXPECT_EQ(hklm::ReadValue(kOas, L"archivetimeout").Number(), 5u);
 }
 
 TEST_F(PolicyRegistryTest, RepairRewritesChangedValuesAndKeepsValuesTheDocumentLacks) {
     auto configuration = LoadConfiguration(L"<OASPolicy key=\"DEFAULT\"><AV_POLICY_TIMEOUT>30</AV_POLICY_TIMEOUT></OASPolicy>");
     ASSERT_TRUE(configuration);
     ASSERT_EQ(configuration->Install(), 0u);
-    WriteNumber(kOas, L"scantimeout", 99);
-    WriteNumber(kOas, L"leftover", 1);
+    ASSERT_TRUE(hklm::WriteDword(kOas, L"scantimeout", 99));
+    ASSERT_TRUE(hklm::WriteDword(kOas, L"leftover", 1));
     EXPECT_EQ(configuration->Verify(), DWORD(ERROR_INVALID_DATA));
 
     EXPECT_EQ(configuration->Repair(), 0u);
-    EXPECT_EQ(ReadStored(kOas, L"scantimeout").Number(), 30u);
-    EXPECT_TRUE(ReadStored(kOas, L"leftover").exists);
+    EXPECT_EQ(hklm::ReadValue(kOas, L"scantimeout").Number(), 30u);
+    EXPECT_TRUE(hklm::ReadValue(kOas, L"leftover").exists);
     EXPECT_EQ(configuration->Verify(), 0u);
 }
 

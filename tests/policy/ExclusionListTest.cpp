@@ -3,18 +3,10 @@
 #include <map>
 #include "policy/ExclusionList.h"
 #include "shell/AVException.h"
+#include "support/Strings.h"
+#include "support/TestFiles.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
-
-std::wstring Expand(const std::wstring& text) {
-    wchar_t buffer[1024] = {};
-    ::ExpandEnvironmentStringsW(text.c_str(), buffer, 1024);
-    return buffer;
-}
 
 ExclusionRecord Record(unsigned long type, unsigned long flags, unsigned long days, const std::wstring& pattern = L"") {
     return ExclusionList::MakeExclusionRecord(type, flags, days, pattern);
@@ -27,9 +19,42 @@ UnwantedFileRecord Unwanted(const std::wstring& name, const std::wstring& path) 
     return record;
 }
 
-// Drive paths resolve the way this machine resolves them (under Wine: through "\DosDevices\C:"
-// to "\Device\HarddiskVolume1"; the session paths do not exist there).
+// Object-manager names and logon sessions of a made-up machine.
+struct FakeMachine {
+    std::map<std::wstring, std::wstring> links;
+    std::vector<LUID> sessions;
+    DWORD enumerationError = ERROR_SUCCESS;
+    std::vector<std::wstring> resolved;
+    int enumerations = 0;
+
+    DeviceNameResolver Resolver() {
+        return DeviceNameResolver{
+            [this](std::wstring& name) {
+                resolved.push_back(name);
+                const auto link = links.find(name);
+                if (link != links.end()) name = link->second;
+                return true;
+            },
+            [this](std::vector<LUID>& out) {
+                ++enumerations;
+                out = sessions;
+                return enumerationError;
+            },
+        };
+    }
+};
+
+const LUID kOwnSession{ 0x3e7, 0 };
+const LUID kOtherSession{ 0x1234, 1 };
+const wchar_t kOwnDrive[] = L"\\Sessions\\0\\DosDevices\\00000000-000003e7\\C:";
+const wchar_t kOtherDrive[] = L"\\Sessions\\0\\DosDevices\\00000001-00001234\\C:";
+const wchar_t kGlobalDrive[] = L"\\DosDevices\\C:";
+
+// Drive paths resolve through the made-up machine's global drive letter.
 TEST(ExclusionList, RegistryItemsOfExclusions) {
+    FakeMachine machine;
+    machine.links[kGlobalDrive] = L"\\Device\\HarddiskVolume7";
+    const PatternEnvironment environment{ kOwnSession, 6011, machine.Resolver() };
     const std::wstring temp = Expand(L"%SystemRoot%\\Temp\\");
     struct Case { std::vector<ExclusionRecord> records; std::wstring expected; };
     const Case cases[] = {
@@ -43,8 +68,8 @@ TEST(ExclusionList, RegistryItemsOfExclusions) {
         { { Record(0, 65537, 65566) }, L"0|1|30" },
         { { Record(3, 2, 0, L"*.log") }, L"3|2|*.log>*.log" },
         { { Record(3, 2, 0, L"a>b") }, L"3|2|a>a" },
-        { { Record(3, 2, 0, L"%SystemRoot%\\Temp\\") }, L"3|2|\\Device\\HarddiskVolume1" + temp.substr(2) + L">" + temp },
-        { { Record(3, 2, 0, L"C:") }, L"3|2|\\Device\\HarddiskVolume1>C:" },
+        { { Record(3, 2, 0, L"%SystemRoot%\\Temp\\") }, L"3|2|\\Device\\HarddiskVolume7" + temp.substr(2) + L">" + temp },
+        { { Record(3, 2, 0, L"C:") }, L"3|2|\\Device\\HarddiskVolume7>C:" },
         { { Record(3, 2, 0, L"\\\\server\\share\\dir") }, L"3|2|\\Device\\Mup\\server\\share\\dir>\\\\server\\share\\dir" },
         // A variable that does not expand leaves a text that is not a path.
         { { Record(3, 0, 0, L"%NO_SUCH_POLICY_VARIABLE%\\x") },
@@ -52,9 +77,8 @@ TEST(ExclusionList, RegistryItemsOfExclusions) {
         { { Record(0, 0, 30), Record(4, 1, 0, L"tmp"), Record(3, 2, 0, L"*.log") }, L"0|0|30\\04|1|tmp\\03|2|*.log>*.log" },
         { {}, L"" },
     };
-    const PatternEnvironment environment = ProcessPatternEnvironment();
     for (const auto& c : cases) {
-        EXPECT_EQ(ExclusionList::ExclusionRegistryData(c.records, environment), c.expected) << Narrow(c.expected);
+        EXPECT_EQ(ExclusionList::ExclusionRegistryData(c.records, environment), c.expected) << ToUtf8(c.expected);
     }
 }
 
@@ -109,7 +133,7 @@ TEST(ExclusionList, ParsesTextsIntoListRecords) {
     EXPECT_EQ(list.records[3].flags, 2);
 
     for (const wchar_t* bad : { L"", L"3|2", L"1|2|3|4", L"7|0|1", L"-1|0|1", L"3|2|>" }) {
-        EXPECT_THROW(ExclusionList::ParseExclusions({ L"0|0|1", bad }), AVException) << Narrow(bad);
+        EXPECT_THROW(ExclusionList::ParseExclusions({ L"0|0|1", bad }), AVException) << ToUtf8(bad);
     }
 }
 
@@ -125,7 +149,7 @@ TEST(ExclusionList, RegistryItemsOfUnwantedFiles) {
         { {}, L"" },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ExclusionList::UnwantedFileRegistryData(c.records), c.expected) << Narrow(c.expected);
+        EXPECT_EQ(ExclusionList::UnwantedFileRegistryData(c.records), c.expected) << ToUtf8(c.expected);
     }
 
     const UnwantedFileRecordList list = ExclusionList::ParseUnwantedFiles({ L"|C:\\x.exe", L"A|B|C" });
@@ -148,40 +172,9 @@ TEST(ExclusionList, VersionNumberCombinesVersionAndServicePack) {
         { 10, 0, L"Service Pack", 10000 },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(OperatingSystemVersionNumber(c.major, c.minor, c.servicePack), c.expected) << Narrow(c.servicePack);
+        EXPECT_EQ(OperatingSystemVersionNumber(c.major, c.minor, c.servicePack), c.expected) << ToUtf8(c.servicePack);
     }
 }
-
-// Object-manager names and logon sessions of a made-up machine.
-struct FakeMachine {
-    std::map<std::wstring, std::wstring> links;
-    std::vector<LUID> sessions;
-    DWORD enumerationError = ERROR_SUCCESS;
-    std::vector<std::wstring> resolved;
-    int enumerations = 0;
-
-    DeviceNameResolver Resolver() {
-        return DeviceNameResolver{
-            [this](std::wstring& name) {
-                resolved.push_back(name);
-                const auto link = links.find(name);
-                if (link != links.end()) name = link->second;
-                return true;
-            },
-            [this](std::vector<LUID>& out) {
-                ++enumerations;
-                out = sessions;
-                return enumerationError;
-            },
-        };
-    }
-};
-
-const LUID kOwnSession{ 0x3e7, 0 };
-const LUID kOtherSession{ 0x1234, 1 };
-const wchar_t kOwnDrive[] = L"\\Sessions\\0\\DosDevices\\00000000-000003e7\\C:";
-const wchar_t kOtherDrive[] = L"\\Sessions\\0\\DosDevices\\00000001-00001234\\C:";
-const wchar_t kGlobalDrive[] = L"\\DosDevices\\C:";
 
 TEST(DosPathToDevicePath, UsesTheLogonSessionsDriveLetterFirst) {
     FakeMachine machine;
@@ -244,19 +237,20 @@ TEST(DosPathToDevicePath, RejectsTextsThatAreNeitherDriveNorNetworkPaths) {
     std::wstring device;
     EXPECT_EQ(DosPathToDevicePath(nullptr, kOwnSession, 6011, device), DWORD(ERROR_INVALID_PARAMETER));
     for (const wchar_t* path : { L"", L"C", L"ab", L"*.log", L"\\x\\y", L"C\\:" }) {
-        EXPECT_EQ(DosPathToDevicePath(path, kOwnSession, 6011, device), DWORD(ERROR_INVALID_PARAMETER)) << Narrow(path);
+        EXPECT_EQ(DosPathToDevicePath(path, kOwnSession, 6011, device), DWORD(ERROR_INVALID_PARAMETER)) << ToUtf8(path);
     }
 }
 
 TEST(DosPathToDevicePath, ResolvesThisMachinesDrive) {
+    // The system's own answer for the drive, whatever this machine names its volume.
+    std::wstring volume = L"\\DosDevices\\C:";
+    ASSERT_TRUE(ResolveSymbolicLink(volume));
+    EXPECT_EQ(volume.rfind(L"\\Device\\", 0), 0u) << ToUtf8(volume);
     std::wstring device;
     ASSERT_EQ(DosPathToDevicePath(L"C:\\windows", ProcessLogonSession(), RunningVersionNumber(), device), 0u);
-    EXPECT_EQ(device, L"\\Device\\HarddiskVolume1\\windows");
+    EXPECT_EQ(device, volume + L"\\windows");
 
-    std::wstring name = L"\\DosDevices\\C:";
-    EXPECT_TRUE(ResolveSymbolicLink(name));
-    EXPECT_EQ(name, L"\\Device\\HarddiskVolume1");
-    name = L"\\NoSuchDirectory\\NoSuchLink";
+    std::wstring name = L"\\NoSuchDirectory\\NoSuchLink";
     EXPECT_TRUE(ResolveSymbolicLink(name));
     EXPECT_EQ(name, L"\\NoSuchDirectory\\NoSuchLink");
 }

@@ -7,13 +7,10 @@
 #include <thread>
 #include "policy/PolicyCommon.h"
 #include "shell/AVException.h"
+#include "support/TestFiles.h"
 #include "xml/XmlDocument.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
 
 TEST(PolicyCatalogue, KnowsKindAndRegistryNameOfEachValueKind) {
     struct Case { const wchar_t* element; PolicyValueKind kind; const wchar_t* registryName; };
@@ -46,8 +43,8 @@ TEST(PolicyCatalogue, KnowsKindAndRegistryNameOfEachValueKind) {
     };
     const PolicyCatalogue& catalogue = PolicyCatalogue::Instance();
     for (const auto& c : cases) {
-        EXPECT_EQ(catalogue.GetValueKind(c.element), c.kind) << Narrow(c.element);
-        EXPECT_EQ(catalogue.GetRegistryValueName(c.element), c.registryName) << Narrow(c.element);
+        EXPECT_EQ(catalogue.GetValueKind(c.element), c.kind) << ToUtf8(c.element);
+        EXPECT_EQ(catalogue.GetRegistryValueName(c.element), c.registryName) << ToUtf8(c.element);
     }
 }
 
@@ -107,7 +104,7 @@ TEST(PolicyCatalogue, CataloguesEveryElementTheSchemaAdmitsExceptTheFiveObsolete
     std::set<std::wstring> admitted;
     for (const wchar_t* policy : { L"OASPolicy", L"ODSPolicy", L"GlobalPolicy" }) {
         const std::set<std::wstring> names = AdmittedElements(schema, policy);
-        EXPECT_GT(names.size(), 20u) << Narrow(policy);
+        EXPECT_GT(names.size(), 20u) << ToUtf8(policy);
         admitted.insert(names.begin(), names.end());
     }
 
@@ -119,9 +116,9 @@ TEST(PolicyCatalogue, CataloguesEveryElementTheSchemaAdmitsExceptTheFiveObsolete
     const PolicyCatalogue& catalogue = PolicyCatalogue::Instance();
     for (const std::wstring& name : admitted) {
         const bool expectCatalogued = uncatalogued.count(name) == 0;
-        EXPECT_EQ(catalogue.GetValueKind(name) != PolicyKindNotCatalogued, expectCatalogued) << Narrow(name);
+        EXPECT_EQ(catalogue.GetValueKind(name) != PolicyKindNotCatalogued, expectCatalogued) << ToUtf8(name);
     }
-    for (const std::wstring& name : uncatalogued) EXPECT_EQ(admitted.count(name), 1u) << Narrow(name);
+    for (const std::wstring& name : uncatalogued) EXPECT_EQ(admitted.count(name), 1u) << ToUtf8(name);
 
     // The other way round: every catalogued name is admitted somewhere, but for the two entries
     // that no policy element carries.
@@ -154,7 +151,7 @@ TEST(PolicyCatalogue, NameAndEntryTablesDescribeTheSameHundredAndTenIdentifiers)
     EXPECT_EQ(catalogue.EntryCount(), 110u);
     EXPECT_EQ(catalogue.NameCount(), 110u);
     for (const PolicyNameRow& row : PolicyNameTable()) {
-        EXPECT_NO_THROW(catalogue.GetValueKindById(row.id)) << Narrow(row.name);
+        EXPECT_NO_THROW(catalogue.GetValueKindById(row.id)) << ToUtf8(row.name);
     }
 }
 

@@ -5,15 +5,12 @@
 #include "policy/PolicyCommon.h"
 #include "shell/AVException.h"
 #include "shell/Log.h"
+#include "support/LogReader.h"
 #include "PolicyRegistry.h"
 
 namespace {
 
 using namespace policytest;
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
 
 const wchar_t kEveryKind[] = LR"(
   <OASPolicy key="DEFAULT">
@@ -69,7 +66,7 @@ Expected Dword(const wchar_t* key, const wchar_t* name, DWORD number) {
 TEST_F(PolicyRegistryTest, InstallWritesEveryValueKindWithItsNameTypeAndData) {
     std::wstring error;
     auto configuration = LoadConfiguration(kEveryKind, &error);
-    ASSERT_TRUE(configuration) << Narrow(error);
+    ASSERT_TRUE(configuration) << ToUtf8(error);
     // No document may carry the driver classification; it is written all the same.
     configuration->oasPolicies[0]->values.push_back(
         std::make_unique<CPolicyData>(L"AV_POLICY_DRIVER_CLASSIFICATION", L"1", L"", L""));
@@ -87,37 +84,37 @@ TEST_F(PolicyRegistryTest, InstallWritesEveryValueKindWithItsNameTypeAndData) {
         Dword(kOas, L"primaryactionvirus", 4),
         Dword(kOas, L"extensionoption", 3),
         Dword(kOas, L"classifydriverasbad", 1),
-        { kOas, L"customextension", REG_MULTI_SZ, MultiSz({ L"doc", L"xls" }), 0 },
-        { kOas, L"processinclusionlist", REG_MULTI_SZ, MultiSz({}), 0 },
-        { kOas, L"contextidlist", REG_MULTI_SZ, MultiSz({ L"1", L"4", L"17" }), 0 },
-        { kOas, L"disabledetection", REG_MULTI_SZ, MultiSz({ L"0", L"4" }), 0 },
+        { kOas, L"customextension", REG_MULTI_SZ, hklm::MultiSzUnits({ L"doc", L"xls" }), 0 },
+        { kOas, L"processinclusionlist", REG_MULTI_SZ, hklm::MultiSzUnits({}), 0 },
+        { kOas, L"contextidlist", REG_MULTI_SZ, hklm::MultiSzUnits({ L"1", L"4", L"17" }), 0 },
+        { kOas, L"disabledetection", REG_MULTI_SZ, hklm::MultiSzUnits({ L"0", L"4" }), 0 },
         { kOas, L"exclusions", REG_MULTI_SZ,
-          MultiSz({ L"0|0|30", L"3|2|\\Device\\HarddiskVolume1" + temp.substr(2) + L">" + temp,
+          hklm::MultiSzUnits({ L"0|0|30", L"3|2|\\Device\\HarddiskVolume1" + temp.substr(2) + L">" + temp,
                     L"3|2|\\Device\\Mup\\server\\share\\dir>\\\\server\\share\\dir", L"4|1|tmp", L"1|0|0" }), 0 },
-        { kOas, L"unwantedfiles", REG_MULTI_SZ, MultiSz({ L"Test|C:\\x.exe", L"Joke|" }), 0 },
-        { kOas, L"", REG_SZ, Sz(L"NONE"), 0 },
+        { kOas, L"unwantedfiles", REG_MULTI_SZ, hklm::MultiSzUnits({ L"Test|C:\\x.exe", L"Joke|" }), 0 },
+        { kOas, L"", REG_SZ, hklm::SzUnits(L"NONE"), 0 },
         Dword(ods.c_str(), L"initialiopriority", 1),
         Dword(ods.c_str(), L"cpuutilization", 50),
         Dword(kGlobal, L"cachetype", 2),
-        { kGlobal, L"clqproxyhostname", REG_SZ, Sz(L"proxy.example.net"), 0 },
-        { kGlobal, L"backupdirectory", REG_SZ, Sz(L"C:\\Q"), 0 },
-        { kBulwarkGlobal, L"backupdirectory", REG_SZ, Sz(L"C:\\Q"), 0 },
+        { kGlobal, L"clqproxyhostname", REG_SZ, hklm::SzUnits(L"proxy.example.net"), 0 },
+        { kGlobal, L"backupdirectory", REG_SZ, hklm::SzUnits(L"C:\\Q"), 0 },
+        { kBulwarkGlobal, L"backupdirectory", REG_SZ, hklm::SzUnits(L"C:\\Q"), 0 },
         Dword(kBulwarkGlobal, L"delaystartup", 10),
     };
     for (const auto& e : expected) {
-        const std::string where = Narrow(std::wstring(e.key) + L" : " + e.name);
-        const StoredValue stored = ReadStored(e.key, e.name);
+        const std::string where = ToUtf8(std::wstring(e.key) + L" : " + e.name);
+        const hklm::StoredValue stored = hklm::ReadValue(e.key, e.name);
         ASSERT_TRUE(stored.exists) << where;
         EXPECT_EQ(stored.type, e.type) << where;
         if (e.type == REG_DWORD) {
-            EXPECT_EQ(stored.units.size(), 2u) << where;
+            EXPECT_EQ(stored.bytes.size(), 4u) << where;
             EXPECT_EQ(stored.Number(), e.number) << where;
         } else {
-            EXPECT_EQ(stored.units, e.units) << where;
+            EXPECT_EQ(stored.Units(), e.units) << where;
         }
     }
     // One registry value per element (the unnamed one included), nothing else.
-    EXPECT_EQ(ValueNames(kOas).size(), 15u);
+    EXPECT_EQ(hklm::ValueNames(kOas).size(), 15u);
 
     // Verify compares what install wrote, booleans spelled as words included.
     EXPECT_EQ(configuration->Verify(), 0u);
@@ -127,27 +124,27 @@ TEST_F(PolicyRegistryTest, BackupDirectoryGoesToBothGlobalKeysAndTheQuarantineDi
     const std::wstring globalPath = PolicyKeyPath(L"BULWARKGLOBAL", L"GLOBAL");
     CPolicyData entry(L"AV_POLICY_BACKUP_DIRECTORY", L"C:\\Q", L"0", globalPath);
     ASSERT_EQ(entry.Install(), 0u);
-    EXPECT_EQ(ReadStored(kGlobal, L"backupdirectory").units, Sz(L"C:\\Q"));
-    EXPECT_EQ(ReadStored(kBulwarkGlobal, L"backupdirectory").units, Sz(L"C:\\Q"));
+    EXPECT_EQ(hklm::ReadValue(kGlobal, L"backupdirectory").Units(), hklm::SzUnits(L"C:\\Q"));
+    EXPECT_EQ(hklm::ReadValue(kBulwarkGlobal, L"backupdirectory").Units(), hklm::SzUnits(L"C:\\Q"));
 
     InstallContext().backupDirectory = L"C:\\Quarantine";
     ASSERT_EQ(entry.Install(), 0u);
-    EXPECT_EQ(ReadStored(kGlobal, L"backupdirectory").units, Sz(L"C:\\Quarantine"));
-    EXPECT_EQ(ReadStored(kBulwarkGlobal, L"backupdirectory").units, Sz(L"C:\\Quarantine"));
+    EXPECT_EQ(hklm::ReadValue(kGlobal, L"backupdirectory").Units(), hklm::SzUnits(L"C:\\Quarantine"));
+    EXPECT_EQ(hklm::ReadValue(kBulwarkGlobal, L"backupdirectory").Units(), hklm::SzUnits(L"C:\\Quarantine"));
 
     // Only the copy the engine reads is verified.
     EXPECT_EQ(entry.Verify(), 0u);
-    WriteString(kGlobal, L"backupdirectory", L"C:\\Elsewhere");
+    ASSERT_TRUE(hklm::WriteString(kGlobal, L"backupdirectory", L"C:\\Elsewhere"));
     EXPECT_EQ(entry.Verify(), 0u);
-    WriteString(kBulwarkGlobal, L"backupdirectory", L"C:\\Elsewhere");
+    ASSERT_TRUE(hklm::WriteString(kBulwarkGlobal, L"backupdirectory", L"C:\\Elsewhere"));
     EXPECT_EQ(entry.Verify(), DWORD(ERROR_INVALID_DATA));
 }
 
 TEST_F(PolicyRegistryTest, KeepExistingOneWritesNothing) {
     CPolicyData entry(L"AV_POLICY_BACKUP_DIRECTORY", L"C:\\Q", L"1", PolicyKeyPath(L"BULWARKGLOBAL", L"GLOBAL"));
     EXPECT_EQ(entry.Install(), 0u);
-    EXPECT_FALSE(ReadStored(kGlobal, L"backupdirectory").exists);
-    EXPECT_FALSE(ReadStored(kBulwarkGlobal, L"backupdirectory").exists);
+    EXPECT_FALSE(hklm::ReadValue(kGlobal, L"backupdirectory").exists);
+    EXPECT_FALSE(hklm::ReadValue(kBulwarkGlobal, L"backupdirectory").exists);
 }
 
 TEST_F(PolicyRegistryTest, UncataloguedElementInstallsNothingAndFailsVerify) {
@@ -158,7 +155,7 @@ TEST_F(PolicyRegistryTest, UncataloguedElementInstallsNothingAndFailsVerify) {
       </GlobalPolicy>)");
     ASSERT_TRUE(configuration);
     EXPECT_EQ(configuration->Install(), 0u);
-    EXPECT_EQ(ValueNames(kGlobal), (std::vector<std::wstring>{ L"clqproxyport" }));
+    EXPECT_EQ(hklm::ValueNames(kGlobal), (std::vector<std::wstring>{ L"clqproxyport" }));
     EXPECT_EQ(configuration->Verify(), DWORD(ERROR_INVALID_DATA));
 }
 
@@ -170,7 +167,7 @@ TEST_F(PolicyRegistryTest, UnnamedValueHoldsTheLaterOfTwoElements) {
       </OASPolicy>)");
     ASSERT_TRUE(configuration);
     ASSERT_EQ(configuration->Install(), 0u);
-    const StoredValue unnamed = ReadStored(kOas, L"");
+    const hklm::StoredValue unnamed = hklm::ReadValue(kOas, L"");
     EXPECT_EQ(unnamed.type, DWORD(REG_DWORD));
     EXPECT_EQ(unnamed.Number(), 1u);
 }
@@ -194,12 +191,12 @@ TEST_F(PolicyRegistryTest, FailedValueSkipsTheRestOfItsPolicyButNotTheNextPolicy
     UninitializeLog(logPath);
 
     EXPECT_EQ(result, 0u);
-    EXPECT_EQ(ReadStored(kOas, L"scantimeout").Number(), 30u);
-    EXPECT_FALSE(ReadStored(kOas, L"customextension").exists);
-    EXPECT_FALSE(ReadStored(kOas, L"archivetimeout").exists);
-    EXPECT_EQ(ReadStored(L"SOFTWARE\\Norvex\\Coravel\\ODS\\S1", L"scantimeout").Number(), 7u);
+    EXPECT_EQ(hklm::ReadValue(kOas, L"scantimeout").Number(), 30u);
+    EXPECT_FALSE(hklm::ReadValue(kOas, L"customextension").exists);
+    EXPECT_FALSE(hklm::ReadValue(kOas, L"archivetimeout").exists);
+    EXPECT_EQ(hklm::ReadValue(L"SOFTWARE\\Norvex\\Coravel\\ODS\\S1", L"scantimeout").Number(), 7u);
 
-    const std::wstring log = Utf16FromBytes(ReadFileBytes(logPath));
+    const std::wstring log = ReadLogText(logPath);
     EXPECT_NE(log.find(L"Failed to install Policy data."), std::wstring::npos);
     EXPECT_NE(log.find(L"Failed to install Policy: DEFAULT."), std::wstring::npos);
     EXPECT_EQ(log.find(L"Failed to install Policy: S1."), std::wstring::npos);
@@ -221,26 +218,26 @@ TEST_F(PolicyRegistryTest, ExclusionThatDoesNotParseLeavesTheActionAfterEarlierV
     } catch (const AVException& e) {
         EXPECT_EQ(e.Code(), 0xA7F40209u);
     }
-    EXPECT_EQ(ReadStored(kOas, L"scantimeout").Number(), 30u);
-    EXPECT_FALSE(ReadStored(kOas, L"exclusions").exists);
-    EXPECT_FALSE(ReadStored(kOas, L"archivetimeout").exists);
+    EXPECT_EQ(hklm::ReadValue(kOas, L"scantimeout").Number(), 30u);
+    EXPECT_FALSE(hklm::ReadValue(kOas, L"exclusions").exists);
+    EXPECT_FALSE(hklm::ReadValue(kOas, L"archivetimeout").exists);
 }
 
 TEST_F(PolicyRegistryTest, UnInstallRemovesEverythingBelowThePolicyRoot) {
     auto configuration = LoadConfiguration(L"<OASPolicy key=\"DEFAULT\"><AV_POLICY_TIMEOUT>30</AV_POLICY_TIMEOUT></OASPolicy>");
     ASSERT_TRUE(configuration);
     ASSERT_EQ(configuration->Install(), 0u);
-    WriteString(L"SOFTWARE\\Norvex\\Coravel\\Install_Reference", L"szInstallPath", L"C:\\Inst");
+    ASSERT_TRUE(hklm::WriteString(L"SOFTWARE\\Norvex\\Coravel\\Install_Reference", L"szInstallPath", L"C:\\Inst"));
 
     Configuration empty;
     EXPECT_EQ(empty.UnInstall(), 0u);
-    EXPECT_FALSE(KeyPresent(kRoot));
+    EXPECT_FALSE(hklm::KeyExists(kRoot));
     EXPECT_EQ(empty.UnInstall(), 0u);
 }
 
 TEST_F(PolicyRegistryTest, ContentVersionOverrideKeepsAnExistingDwordAndFillsAMissingOne) {
     const std::wstring versionKey = L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV";
-    WriteNumber(versionKey, L"dwContentMajorVersion", 5);
+    ASSERT_TRUE(hklm::WriteDword(versionKey, L"dwContentMajorVersion", 5));
     auto configuration = LoadConfiguration(LR"(
       <InstallOverride>
         <dwContentMajorVersion>7</dwContentMajorVersion>
@@ -253,8 +250,8 @@ TEST_F(PolicyRegistryTest, ContentVersionOverrideKeepsAnExistingDwordAndFillsAMi
     const std::wstring keyPath = L"HKLM\\" + versionKey;
     ASSERT_EQ(RegValue(keyPath, L"dwContentMajorVersion", L"DWORD", L"1", false).Install(), 0u);
     ASSERT_EQ(RegValue(keyPath, L"dwContentMinorVersion", L"DWORD", L"1", false).Install(), 0u);
-    EXPECT_EQ(ReadStored(versionKey, L"dwContentMajorVersion").Number(), 5u);
-    EXPECT_EQ(ReadStored(versionKey, L"dwContentMinorVersion").Number(), 3u);
+    EXPECT_EQ(hklm::ReadValue(versionKey, L"dwContentMajorVersion").Number(), 5u);
+    EXPECT_EQ(hklm::ReadValue(versionKey, L"dwContentMinorVersion").Number(), 3u);
 }
 
 TEST_F(PolicyRegistryTest, EmptyOverrideIsNoOverride) {
@@ -266,8 +263,8 @@ TEST_F(PolicyRegistryTest, EmptyOverrideIsNoOverride) {
     const std::wstring keyPath = L"HKLM\\SOFTWARE\\Norvex\\Coravel\\CRV\\CRV";
     ASSERT_EQ(RegValue(keyPath, L"dwProductID", L"DWORD", L"3", false).Install(), 0u);
     ASSERT_EQ(RegValue(keyPath, L"Start", L"DWORD", L"2", false).Install(), 0u);
-    EXPECT_EQ(ReadStored(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"dwProductID").Number(), 3u);
-    EXPECT_EQ(ReadStored(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"Start").Number(), 0u);
+    EXPECT_EQ(hklm::ReadValue(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"dwProductID").Number(), 3u);
+    EXPECT_EQ(hklm::ReadValue(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"Start").Number(), 0u);
 }
 
 TEST_F(PolicyRegistryTest, VerifyInALaterRunComparesOverriddenValuesWithTheOverride) {
@@ -280,7 +277,7 @@ TEST_F(PolicyRegistryTest, VerifyInALaterRunComparesOverriddenValuesWithTheOverr
         ASSERT_TRUE(configuration);
         ASSERT_EQ(configuration->Install(), 0u);
         ASSERT_EQ(RegValue(keyPath, L"dwProductID", L"DWORD", L"3", false).Install(), 0u);
-        EXPECT_EQ(ReadStored(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"dwProductID").Number(), 12u);
+        EXPECT_EQ(hklm::ReadValue(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV", L"dwProductID").Number(), 12u);
     }
 
     // The verify run is a new process: no overrides recorded yet.
@@ -292,7 +289,7 @@ TEST_F(PolicyRegistryTest, VerifyInALaterRunComparesOverriddenValuesWithTheOverr
     EXPECT_EQ(configuration->Verify(), 0u);
     EXPECT_EQ(RegValue(keyPath, L"dwProductID", L"DWORD", L"3", false).Verify(), 0u);
     // Nothing was written by verifying.
-    EXPECT_EQ(ValueNames(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV"), (std::vector<std::wstring>{ L"dwProductID" }));
+    EXPECT_EQ(hklm::ValueNames(L"SOFTWARE\\Norvex\\Coravel\\CRV\\CRV"), (std::vector<std::wstring>{ L"dwProductID" }));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "security/AccessControl.h"
 #include "shell/AVException.h"
 #include "shell/Log.h"
+#include "support/LogReader.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -80,7 +81,7 @@ TEST(AccessControlTest, DefaultsLogTheirEntryAndExit) {
     GetDefaultConfigSecurityDescriptor();
     UninitializeLog(path);
 
-    const std::wstring log = Utf16FromBytes(ReadFileBytes(path));
+    const std::wstring log = ReadLogText(path);
     for (const wchar_t* line : { L"Entered function GetDefaultOASSecurityDescriptor", L"Exiting function GetDefaultOASSecurityDescriptor",
                                  L"Entered function GetDefaultConfigSecurityDescriptor", L"Exiting function GetDefaultConfigSecurityDescriptor" }) {
         const size_t at = log.find(line);

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "shell/Handles.h"
 #include "shell/Log.h"
+#include "support/LogReader.h"
 #include "support/TestFiles.h"
-#include "support/TraceArguments.h"
+#include "support/TraceRecorder.h"
 
 static const char kLogModule[] = ".\\LogTest";
 
@@ -25,131 +27,20 @@ const GUID kControlGuid = { 0x30117373, 0x4BE1, 0x4864, { 0xB8, 0x04, 0xA2, 0x3F
 // {F065DF86-BD9A-C1D9-E420-76CE852FF94E}
 const GUID kControllerGuid = { 0xF065DF86, 0xBD9A, 0xC1D9, { 0xE4, 0x20, 0x76, 0xCE, 0x85, 0x2F, 0xF9, 0x4E } };
 
-constexpr TRACEHANDLE kRegistrationHandle = 0x5150;
-constexpr TRACEHANDLE kLoggerHandle = 0x77AA;
+constexpr TRACEHANDLE kRegistrationHandle = TraceRecorder::kRegistrationHandle;
+constexpr TRACEHANDLE kLoggerHandle = TraceRecorder::kLoggerHandle;
 
 std::string Bytes(const char* text) { return std::string(text, strlen(text) + 1); }
 std::string Bytes(ULONG value) { return std::string(reinterpret_cast<const char*>(&value), sizeof(value)); }
 
-struct TraceRecord {
-    TRACEHANDLE logger = 0;
-    ULONG flags = 0;
-    GUID guid = {};
-    USHORT number = 0;
-    std::vector<std::string> arguments;
-};
-
-struct EventRecord {
-    EVENT_TRACE_HEADER header = {};
-    GUID guid = {};
-    std::vector<std::string> fields;
-};
-
-// Stands in for advapi32's trace entry points and for a trace controller.
-struct TraceRecorder {
-    WMIDPREQUEST callback = nullptr;
-    PVOID context = nullptr;
-    GUID controlGuid = {};
-    ULONG guidCount = 0;
-    GUID registeredGuid = {};
-    bool mofGiven = true;
-    UCHAR level = 0;
-    ULONG enableFlags = 0;
-    int enableBuffer = 0;   // the controller's request buffer
-    std::vector<TraceRecord> messages;
-    std::vector<EventRecord> events;
-    std::vector<TRACEHANDLE> unregistered;
-};
-TraceRecorder* g_recorder = nullptr;
-
-ULONG WINAPI RecordRegister(WMIDPREQUEST callback, PVOID context, LPCGUID controlGuid, ULONG guidCount,
-                            PTRACE_GUID_REGISTRATION registration, LPCWSTR mofImagePath, LPCWSTR mofResourceName,
-                            PTRACEHANDLE handle) {
-    g_recorder->callback = callback;
-    g_recorder->context = context;
-    g_recorder->controlGuid = *controlGuid;
-    g_recorder->guidCount = guidCount;
-    g_recorder->registeredGuid = *registration->Guid;
-    g_recorder->mofGiven = mofImagePath != nullptr || mofResourceName != nullptr;
-    *handle = kRegistrationHandle;
-    return ERROR_SUCCESS;
-}
-ULONG WINAPI RecordUnregister(TRACEHANDLE handle) {
-    g_recorder->unregistered.push_back(handle);
-    return ERROR_SUCCESS;
-}
-TRACEHANDLE WINAPI RecordLoggerHandle(PVOID buffer) {
-    return buffer == &g_recorder->enableBuffer ? kLoggerHandle : 0;
-}
-UCHAR WINAPI RecordEnableLevel(TRACEHANDLE logger) { return logger == kLoggerHandle ? g_recorder->level : 0; }
-ULONG WINAPI RecordEnableFlags(TRACEHANDLE logger) { return logger == kLoggerHandle ? g_recorder->enableFlags : 0; }
-ULONG __cdecl RecordTraceMessage(TRACEHANDLE logger, ULONG flags, LPCGUID guid, USHORT number, ...) {
-    TraceRecord record;
-    record.logger = logger;
-    record.flags = flags;
-    record.guid = *guid;
-    record.number = number;
-    va_list args;
-    va_start(args, number);
-    record.arguments = CollectTraceArguments(args);
-    va_end(args);
-    g_recorder->messages.push_back(record);
-    SetLastError(ERROR_NOT_FOUND);   // what a real call may leave behind
-    return ERROR_SUCCESS;
-}
-ULONG WINAPI RecordTraceEvent(TRACEHANDLE, PEVENT_TRACE_HEADER header) {
-    EventRecord record;
-    record.header = *header;
-    record.guid = *reinterpret_cast<const GUID*>(header->GuidPtr);
-    const auto* fields = reinterpret_cast<const MOF_FIELD*>(header + 1);
-    const size_t count = (header->Size - sizeof(EVENT_TRACE_HEADER)) / sizeof(MOF_FIELD);
-    for (size_t i = 0; i < count; ++i) {
-        record.fields.emplace_back(reinterpret_cast<const char*>(fields[i].DataPtr), fields[i].Length);
-    }
-    g_recorder->events.push_back(record);
-    return ERROR_SUCCESS;
-}
-
-TraceHooks RecorderHooks() {
-    TraceHooks hooks;
-    hooks.registerTraceGuids = &RecordRegister;
-    hooks.unregisterTraceGuids = &RecordUnregister;
-    hooks.getTraceLoggerHandle = &RecordLoggerHandle;
-    hooks.getTraceEnableLevel = &RecordEnableLevel;
-    hooks.getTraceEnableFlags = &RecordEnableFlags;
-    hooks.traceMessage = &RecordTraceMessage;
-    hooks.traceEvent = &RecordTraceEvent;
-    return hooks;
-}
-
-// The provider registered with recorders in place of the platform; a test plays the controller.
+// The provider registered with a recorder in place of the platform; a test plays the controller.
 class TraceTest : public ::testing::Test {
 protected:
-    void SetUp() override { Register(RecorderHooks()); }
-    void TearDown() override {
-        UninitializeLog(L"");
-        SetTraceHooksForTests(nullptr);
-        g_recorder = nullptr;
-    }
+    void SetUp() override { recorder_.Install(); }
 
-    void Register(const TraceHooks& hooks) {
-        g_recorder = &recorder_;
-        SetTraceHooksForTests(&hooks);
-        InitializeLog(L"");
-        ASSERT_NE(recorder_.callback, nullptr);
-    }
-
-    ULONG Control(WMIDPREQUESTCODE request, UCHAR level, ULONG flags) {
-        recorder_.level = level;
-        recorder_.enableFlags = flags;
-        ULONG size = 1234;
-        const ULONG result = recorder_.callback(request, recorder_.context, &size, &recorder_.enableBuffer);
-        if (result == ERROR_SUCCESS) {
-            EXPECT_EQ(size, 0u);
-        }
-        return result;
-    }
-    void Enable(UCHAR level, ULONG flags) { ASSERT_EQ(Control(WMI_ENABLE_EVENTS, level, flags), 0u); }
+    void Register(const TraceHooks& hooks) { recorder_.Install(hooks); }
+    ULONG Control(WMIDPREQUESTCODE request, UCHAR level, ULONG flags) { return recorder_.Control(request, level, flags); }
+    void Enable(UCHAR level, ULONG flags) { recorder_.Enable(level, flags); }
 
     TraceRecorder recorder_;
 };
@@ -188,7 +79,7 @@ TEST_F(TraceTest, TracesOnlyLevelsUpToTheEnabledOneAndOnlyWithFlagTwo) {
         recorder_.messages.clear();
         for (unsigned level = 1; level <= 6; ++level) InstallerDebugLog(".\\Package", level, level, "level %u", level);
         std::vector<ULONG> traced;
-        for (const TraceRecord& message : recorder_.messages) traced.push_back(*reinterpret_cast<const ULONG*>(message.arguments.at(1).data()));
+        for (const TraceMessageRecord& message : recorder_.messages) traced.push_back(*reinterpret_cast<const ULONG*>(message.arguments.at(1).data()));
         std::vector<ULONG> expected;
         for (unsigned level = 1; level <= c.highestTraced; ++level) expected.push_back(level);
         EXPECT_EQ(traced, expected) << "enabled at level " << int(c.enabledLevel) << " with flags 0x" << std::hex << c.flags;
@@ -219,7 +110,7 @@ TEST_F(TraceTest, MessageTenCarriesSourceLineAndTextWithTheirTerminators) {
     InstallerDebugLog(nullptr, 7, LogLevel::Information, "%s", "no source");
 
     ASSERT_EQ(recorder_.messages.size(), 2u);
-    const TraceRecord& message = recorder_.messages[0];
+    const TraceMessageRecord& message = recorder_.messages[0];
     EXPECT_EQ(message.logger, kLoggerHandle);
     EXPECT_EQ(message.flags, 0x2Bu);
     EXPECT_TRUE(IsEqualGUID(message.guid, kLogMessageGuid));
@@ -240,7 +131,7 @@ TEST_F(TraceTest, SizeMismatchSendsMessageElevenAtWarningLevel) {
     WriteLogMessage(".\\Package", 12, LogLevel::Error, mismatch);
     ASSERT_EQ(recorder_.messages.size(), 2u);
     EXPECT_EQ(recorder_.messages[0].number, 10);
-    const TraceRecord& eleven = recorder_.messages[1];
+    const TraceMessageRecord& eleven = recorder_.messages[1];
     EXPECT_EQ(eleven.number, 11);
     EXPECT_EQ(eleven.flags, 0x2Bu);
     EXPECT_TRUE(IsEqualGUID(eleven.guid, kLogMessageGuid));
@@ -259,7 +150,7 @@ TEST_F(TraceTest, OwnMessagesOfOtherModulesUseTheirGuidUnderTheSameEnableTest) {
     Enable(6, 0x2);
     TraceOwnMessage(kControllerGuid, 10, 6, "Install", nullptr);
     ASSERT_EQ(recorder_.messages.size(), 1u);
-    const TraceRecord& message = recorder_.messages[0];
+    const TraceMessageRecord& message = recorder_.messages[0];
     EXPECT_TRUE(IsEqualGUID(message.guid, kControllerGuid));
     EXPECT_EQ(message.number, 10);
     EXPECT_EQ(message.flags, 0x2Bu);
@@ -274,7 +165,7 @@ TEST_F(TraceTest, OwnMessagesOfOtherModulesUseTheirGuidUnderTheSameEnableTest) {
 }
 
 TEST_F(TraceTest, WithoutTraceMessageTheFallbackSendsOneEventWithTheMessageNumberFirst) {
-    TraceHooks hooks = RecorderHooks();
+    TraceHooks hooks = TraceRecorder::Hooks();
     hooks.traceMessage = nullptr;
     hooks.traceMessageVa = nullptr;
     UninitializeLog(L"");
@@ -284,7 +175,7 @@ TEST_F(TraceTest, WithoutTraceMessageTheFallbackSendsOneEventWithTheMessageNumbe
     const ULONG line = __LINE__; LOG(LogLevel::Information, "%s", "fallback");
     EXPECT_TRUE(recorder_.messages.empty());
     ASSERT_EQ(recorder_.events.size(), 1u);
-    const EventRecord& event = recorder_.events[0];
+    const TraceEventRecord& event = recorder_.events[0];
     EXPECT_EQ(event.header.Flags, 0x001A0000u);
     EXPECT_EQ(event.header.Class.Type, 0xFF);
     EXPECT_EQ(event.header.Class.Level, 0xFF);
@@ -306,7 +197,7 @@ ULONG CallFallback(USHORT number, ...) {
 }
 
 TEST_F(TraceTest, FallbackJoinsEightArgumentsIntoOneFieldAndDropsOversizedOnes) {
-    TraceHooks hooks = RecorderHooks();
+    TraceHooks hooks = TraceRecorder::Hooks();
     hooks.traceMessage = nullptr;
     UninitializeLog(L"");
     Register(hooks);
@@ -330,26 +221,6 @@ TEST_F(TraceTest, FallbackJoinsEightArgumentsIntoOneFieldAndDropsOversizedOnes) 
 
 // ---------------------------------------------------------------------------------------------
 // The log file
-
-std::wstring ReadLog(const std::wstring& path) { return Utf16FromBytes(ReadFileBytes(path)); }
-
-// Records of a log (the text between "\r\n" ends), BOMs kept.
-std::vector<std::wstring> Records(const std::wstring& log) {
-    std::vector<std::wstring> records;
-    size_t begin = 0;
-    for (size_t end; (end = log.find(L"\r\n", begin)) != std::wstring::npos; begin = end + 2) {
-        records.push_back(log.substr(begin, end - begin));
-    }
-    if (begin < log.size()) records.push_back(log.substr(begin));
-    return records;
-}
-
-// The part of a record after "<time> InstallHelper.cpp: ".
-std::wstring Body(const std::wstring& record) {
-    const std::wstring head = L"InstallHelper.cpp: ";
-    const size_t at = record.find(head);
-    return at == std::wstring::npos ? record : record.substr(at + head.size());
-}
 
 class LogFileTest : public ::testing::Test {
 protected:
@@ -377,7 +248,7 @@ TEST_F(LogFileTest, RecordHasTimeModuleSourceLineAndMessage) {
     const std::string bytes = ReadFileBytes(path);
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xFE", 2));
-    const std::wstring log = ReadLog(path);
+    const std::wstring log = ReadLogText(path);
     const std::string narrow(log.begin(), log.end());   // ASCII only here
     const std::string afterBom = narrow.substr(1);
     const std::regex record(
@@ -396,9 +267,9 @@ TEST_F(LogFileTest, PathWithLettersOutsideTheNarrowSetIsLoggedWhole) {
                       L"a.dll", target.c_str(), "narrow", 50);
     Close(path);
 
-    const std::vector<std::wstring> records = Records(ReadLog(path));
+    const std::vector<std::wstring> records = LogRecords(ReadLogText(path));
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(Body(records[0]),
+    EXPECT_EQ(RecordAfterHead(records[0]),
               L".\\FileOperation: 7: Copying file at reboot, from a.dll to " + target + L" (narrow 50%)");
 }
 
@@ -411,7 +282,7 @@ TEST_F(LogFileTest, EveryOpeningAppendsWithItsOwnByteOrderMark) {
     LOG(LogLevel::Information, "%s", "second run");
     Close(path);
 
-    const std::vector<std::wstring> records = Records(ReadLog(path));
+    const std::vector<std::wstring> records = LogRecords(ReadLogText(path));
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0][0], wchar_t(0xFEFF));
     EXPECT_EQ(records[1][0], wchar_t(0xFEFF)) << "second BOM in the middle of the file";
@@ -430,7 +301,7 @@ TEST_F(LogFileTest, SettingsAreAppliedOnceUntilTheSinkCloses) {
     EXPECT_FALSE(FileExists(second));
     // Closed: nothing reopens the file.
     LOG(LogLevel::Information, "%s", "after close");
-    EXPECT_EQ(Records(ReadLog(first)).size(), 1u);
+    EXPECT_EQ(LogRecords(ReadLogText(first)).size(), 1u);
 }
 
 TEST_F(LogFileTest, CreatesMissingDirectoriesAndDropsOneTrailingSeparator) {
@@ -466,27 +337,26 @@ TEST_F(LogFileTest, ExistingDirectoryOrUncreatableDirectoryGivesNoFile) {
     }
     EXPECT_EQ(ReadFileBytes(blocker), "x");
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((dir_.Path() + L"\\*").c_str(), &data);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    UniqueFindHandle find(FindFirstFileW((dir_.Path() + L"\\*").c_str(), &data));
+    ASSERT_TRUE(find);
     std::vector<std::wstring> names;
     do {
         if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0) names.push_back(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &data));
     EXPECT_EQ(names, std::vector<std::wstring>{ L"file.txt" });
 }
 
 TEST_F(LogFileTest, RecordThatCannotOpenTheFileIsDroppedAndTheNextOneRetries) {
     const std::wstring path = dir_ / L"locked.log";
     Open(path);
-    HANDLE locked = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    UniqueFileHandle locked(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(locked);
     LOG(LogLevel::Information, "%s", "dropped");
-    CloseHandle(locked);
+    locked.reset();
     LOG(LogLevel::Information, "%s", "kept");
     Close(path);
 
-    const std::vector<std::wstring> records = Records(ReadLog(path));
+    const std::vector<std::wstring> records = LogRecords(ReadLogText(path));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0][0], wchar_t(0xFEFF));
     EXPECT_NE(records[0].find(L": kept"), std::wstring::npos);
@@ -501,10 +371,10 @@ TEST_F(LogFileTest, SizeMismatchAddsTheMismatchRecord) {
     WriteLogMessage(".\\Package", 12, LogLevel::Error, mismatch);
     Close(path);
 
-    const std::vector<std::wstring> records = Records(ReadLog(path));
+    const std::vector<std::wstring> records = LogRecords(ReadLogText(path));
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(Body(records[0]), L".\\Package: 12: ");
-    EXPECT_EQ(Body(records[1]), L".\\PackageActual Log Buffer Size was 1f. But only 0bytes were written.");
+    EXPECT_EQ(RecordAfterHead(records[0]), L".\\Package: 12: ");
+    EXPECT_EQ(RecordAfterHead(records[1]), L".\\PackageActual Log Buffer Size was 1f. But only 0bytes were written.");
 }
 
 TEST_F(LogFileTest, FunctionScopeLogsEntryAndExitWithTheCallersLines) {
@@ -524,7 +394,7 @@ TEST_F(LogFileTest, FunctionScopeLogsEntryAndExitWithTheCallersLines) {
     Close(path);
 
     std::vector<std::wstring> bodies;
-    for (const std::wstring& record : Records(ReadLog(path))) bodies.push_back(Body(record));
+    for (const std::wstring& record : LogRecords(ReadLogText(path))) bodies.push_back(RecordAfterHead(record));
     ASSERT_EQ(bodies.size(), 6u);
     EXPECT_EQ(bodies[0], L".\\Package: " + std::to_wstring(entryLine) + L": Entered function Package::Install");
     EXPECT_EQ(bodies[1], L".\\Package: " + std::to_wstring(resultLine) + L": Exiting function Package::Install with result 1603");

@@ -1,6 +1,7 @@
 #include "support/Process.h"
 
 #include <thread>
+#include "shell/Handles.h"
 #include "support/TestFiles.h"
 
 std::wstring ProcessResult::OutputText() const { return FromUtf8(output); }
@@ -28,47 +29,53 @@ ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wst
     for (const auto& argument : arguments) commandLine += L" " + QuoteArgument(argument);
 
     SECURITY_ATTRIBUTES inherit{ sizeof(inherit), nullptr, TRUE };
-    HANDLE readPipe = nullptr;
-    HANDLE writePipe = nullptr;
-    ::CreatePipe(&readPipe, &writePipe, &inherit, 0);
-    ::SetHandleInformation(readPipe, HANDLE_FLAG_INHERIT, 0);
-    HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               OPEN_EXISTING, 0, nullptr);
+    UniqueKernelHandle readPipe;
+    UniqueKernelHandle writePipe;
+    {
+        HANDLE read = nullptr;
+        HANDLE write = nullptr;
+        if (!::CreatePipe(&read, &write, &inherit, 0)) {
+            result.startError = ::GetLastError();
+            return result;
+        }
+        readPipe.reset(read);
+        writePipe.reset(write);
+    }
+    ::SetHandleInformation(readPipe.get(), HANDLE_FLAG_INHERIT, 0);
+    UniqueFileHandle nul(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       &inherit, OPEN_EXISTING, 0, nullptr));
 
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul;
-    startup.hStdOutput = writePipe;
-    startup.hStdError = nul;
+    startup.hStdInput = nul.get();
+    startup.hStdOutput = writePipe.get();
+    startup.hStdError = nul.get();
     PROCESS_INFORMATION info{};
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
     const BOOL ok = ::CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                      workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &info);
     result.startError = ok ? 0 : ::GetLastError();
-    ::CloseHandle(writePipe);
-    if (nul != INVALID_HANDLE_VALUE) ::CloseHandle(nul);
-    if (!ok) {
-        ::CloseHandle(readPipe);
-        return result;
-    }
+    // Only the child holds the pipe's write end now: the reader sees its end when the child ends.
+    writePipe.reset();
+    nul.reset();
+    if (!ok) return result;
     result.started = true;
+    UniqueKernelHandle process(info.hProcess);
+    UniqueKernelHandle thread(info.hThread);
 
     std::thread reader([&] {
         char chunk[4096];
         DWORD read = 0;
-        while (::ReadFile(readPipe, chunk, sizeof(chunk), &read, nullptr) && read > 0) result.output.append(chunk, read);
+        while (::ReadFile(readPipe.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) result.output.append(chunk, read);
     });
-    if (::WaitForSingleObject(info.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        ::TerminateProcess(info.hProcess, 0xDEAD);
-        ::WaitForSingleObject(info.hProcess, INFINITE);
+    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), 0xDEAD);
+        ::WaitForSingleObject(process.get(), INFINITE);
     }
-    ::GetExitCodeProcess(info.hProcess, &result.exitCode);
+    ::GetExitCodeProcess(process.get(), &result.exitCode);
     reader.join();
-    ::CloseHandle(readPipe);
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
     return result;
 }
 
