@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "e2e/PackageFixture.h"
+#include "support/Strings.h"
 #include "support/TestServices.h"
 
 namespace e2e {
@@ -14,14 +15,6 @@ namespace {
 const wchar_t kServiceDocument[] = L"service.xml";
 const wchar_t kServiceName[] = L"TarnexEngineTest";
 const wchar_t kServiceFile[] = L"tarnexsvc.exe";
-
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
-size_t CountOf(const std::wstring& text, const std::wstring& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::wstring::npos; at = text.find(part, at + part.size())) ++count;
-    return count;
-}
 
 class ServicePackageTest : public PackageTest {
 protected:
@@ -152,7 +145,7 @@ struct ScannerWaitCase {
     const wchar_t* states;          // what the scanner client double reports, in order
     bool withScannerLibrary;
     DWORD expected;
-    size_t stateLines;              // "Server State : " lines in the log
+    int stateLines;                 // "Server State : " lines in the log
     const wchar_t* logLine;
 };
 
@@ -176,7 +169,7 @@ TEST_P(ScannerWaitTest, WaitSwitchWaitsForTheScannerToInitialise) {
     const DWORD elapsed = ::GetTickCount() - started;
     const std::wstring log = LogText();
     EXPECT_EQ(c.expected, result.exitCode) << Describe(result, log);
-    EXPECT_EQ(c.stateLines, CountOf(log, L"Server State : ")) << ToUtf8(log);
+    EXPECT_EQ(c.stateLines, CountOccurrences(log, L"Server State : ")) << ToUtf8(log);
     EXPECT_TRUE(Contains(log, c.logLine)) << ToUtf8(log);
     if (c.withScannerLibrary) {
         const std::wstring calls = DoubleText(L"BulwarkClient", L"Calls");
@@ -208,7 +201,7 @@ TEST_F(ServicePackageTest, ServiceThatStaysStartPendingFailsTheInstallAfterTwoAt
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING), result.exitCode) << Describe(result, log);
     // Four polls of one second each (RestartDelay 0, RestartCount 0), then the second attempt,
     // whose StartServiceW error ends the start.
-    EXPECT_EQ(4u, CountOf(log, L"Waiting for the Service. Current State=2")) << ToUtf8(log);
+    EXPECT_EQ(4, CountOccurrences(log, L"Waiting for the Service. Current State=2")) << ToUtf8(log);
     EXPECT_TRUE(Contains(log, L"Failed to start the Service.")) << ToUtf8(log);
     EXPECT_TRUE(Contains(log, L"Attempting StartService: 2 time")) << ToUtf8(log);
     EXPECT_TRUE(Contains(log, L"Failed to start the Service. Error Code=" + std::to_wstring(result.exitCode)))

@@ -15,6 +15,8 @@
 #include "services/nc_api.h"
 #include "shell/AVException.h"
 #include "shell/Log.h"
+#include "support/LogReader.h"
+#include "support/Strings.h"
 #include "support/TestFiles.h"
 #include "support/TestServices.h"
 
@@ -24,23 +26,6 @@ const wchar_t kServiceName[] = L"InstallerComponentTestService";
 
 std::vector<DWORD> g_sleeps;
 void RecordSleep(DWORD milliseconds) { g_sleeps.push_back(milliseconds); }
-
-size_t CountOf(const std::wstring& text, const std::wstring& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::wstring::npos; at = text.find(part, at + part.size())) ++count;
-    return count;
-}
-
-class LogFile {
-public:
-    LogFile() : dir_(L"log"), path_(dir_ / L"service.log") { InitializeLog(path_); }
-    ~LogFile() { UninitializeLog(path_); }
-    std::wstring Text() const { return Utf16FromBytes(ReadFileBytes(path_)); }
-
-private:
-    TempDir dir_;
-    std::wstring path_;
-};
 
 class ServiceControlTest : public testing::Test {
 protected:
@@ -94,25 +79,25 @@ TEST_F(ServiceControlTest, StartPendingServiceGetsFourPollsPerAttemptAndTheSecon
         service.start = SERVICE_AUTO_START;
         service.failureRestart.restartDelay = c.delay;
         service.failureRestart.restartCount = c.count;
-        LogFile log;
+        LogCapture log;
 
         const DWORD result = service.Install();
         const std::wstring text = log.Text();
         EXPECT_NE(0u, result) << ToUtf8(text);
         EXPECT_EQ(std::vector<DWORD>(4, c.expectedSleep), g_sleeps);
-        EXPECT_EQ(4u, CountOf(text, L"Waiting for the Service. Current State=2")) << ToUtf8(text);
-        EXPECT_EQ(1u, CountOf(text, L"Failed to start the Service.\r\n")) << ToUtf8(text);
-        EXPECT_EQ(1u, CountOf(text, L"Attempting StartService: 2 time")) << ToUtf8(text);
-        EXPECT_EQ(1u, CountOf(text, L"Failed to start the Service. Error Code=" + std::to_wstring(result))) << ToUtf8(text);
-        EXPECT_EQ(c.capped, CountOf(text, L"Service wait interval held at 600000 ms") == 1) << ToUtf8(text);
-        EXPECT_EQ(1u, CountOf(text, L"Successfully Installed the Service.")) << "logged although the start failed";
+        EXPECT_EQ(4, CountOccurrences(text, L"Waiting for the Service. Current State=2")) << ToUtf8(text);
+        EXPECT_EQ(1, CountOccurrences(text, L"Failed to start the Service.\r\n")) << ToUtf8(text);
+        EXPECT_EQ(1, CountOccurrences(text, L"Attempting StartService: 2 time")) << ToUtf8(text);
+        EXPECT_EQ(1, CountOccurrences(text, L"Failed to start the Service. Error Code=" + std::to_wstring(result))) << ToUtf8(text);
+        EXPECT_EQ(c.capped, CountOccurrences(text, L"Service wait interval held at 600000 ms") == 1) << ToUtf8(text);
+        EXPECT_EQ(1, CountOccurrences(text, L"Successfully Installed the Service.")) << "logged although the start failed";
     }
 }
 
 TEST_F(ServiceControlTest, ScannerWaitPollsWhileInitialisingAndStopsAtAnyOtherState) {
     ASSERT_EQ(0u, element_->Install());
     InstallContext().waitForService = true;
-    struct Case { const wchar_t* states; DWORD expected; size_t sleeps; size_t polls; };
+    struct Case { const wchar_t* states; DWORD expected; size_t sleeps; int polls; };
     const Case cases[] = {
         { L"9,4", 0, 1, 2 },
         { L"9,9,9,9,9,9,9,9,9,9,4", ERROR_SERVICE_NOT_ACTIVE, 10, 10 },   // ten polls, then the wait ends
@@ -128,8 +113,8 @@ TEST_F(ServiceControlTest, ScannerWaitPollsWhileInitialisingAndStopsAtAnyOtherSt
         EXPECT_EQ(c.expected, element_->StartTheService());
         EXPECT_EQ(c.sleeps, g_sleeps.size());
         const std::wstring calls = DoubleText(L"BulwarkClient", L"Calls");
-        EXPECT_EQ(c.polls, CountOf(calls, L"AVGetSystemState:next;")) << ToUtf8(calls);
-        EXPECT_EQ(1u, CountOf(calls, L"AVUnInitialize:client;")) << ToUtf8(calls);
+        EXPECT_EQ(c.polls, CountOccurrences(calls, L"AVGetSystemState:next;")) << ToUtf8(calls);
+        EXPECT_EQ(1, CountOccurrences(calls, L"AVUnInitialize:client;")) << ToUtf8(calls);
     }
 }
 
@@ -138,9 +123,9 @@ TEST_F(ServiceControlTest, FailedClientInitialisationStillUninitialisesAndReport
     ASSERT_EQ(0u, element_->StopService());
     InstallContext().waitForService = true;
     SetDoubleNumber(L"BulwarkClient", L"InitializeResult", 31);
-    LogFile log;
+    LogCapture log;
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE), element_->StartTheService());
-    EXPECT_EQ(1u, CountOf(log.Text(), L"Failed to initialize the Client. Error code 31")) << ToUtf8(log.Text());
+    EXPECT_EQ(1, CountOccurrences(log.Text(), L"Failed to initialize the Client. Error code 31")) << ToUtf8(log.Text());
     EXPECT_EQ(L"AVInitialize:10000;AVUnInitialize:null;", DoubleText(L"BulwarkClient", L"Calls"));
 }
 
@@ -179,9 +164,9 @@ DWORD RefusePrivilege(HANDLE, const wchar_t*) { return ERROR_NOT_ALL_ASSIGNED; }
 TEST_F(ServiceControlTest, PrivilegeThatCannotBeEnabledPreventsTheStop) {
     ASSERT_EQ(0u, element_->Install());
     SecurityHelper::SetPrivilegeEnablerForTests(&RefusePrivilege);
-    LogFile log;
+    LogCapture log;
     EXPECT_EQ(0xA7F4022Eu, element_->StopService());
-    EXPECT_EQ(1u, CountOf(log.Text(), L"Failed to Disable Lockdown.")) << ToUtf8(log.Text());
+    EXPECT_EQ(1, CountOccurrences(log.Text(), L"Failed to Disable Lockdown.")) << ToUtf8(log.Text());
     EXPECT_EQ(L"", ServiceDoubleControls(kServiceName)) << "nothing else is attempted";
     const auto snapshot = QueryTestService(kServiceName);
     ASSERT_TRUE(snapshot);
@@ -199,18 +184,18 @@ TEST_F(ServiceControlTest, MissingServiceFailsStopAndUninstallAndVerifyAndRepair
 
 TEST_F(ServiceControlTest, DependencyLongerThanTheListIsRefusedBeforeTheServiceIsCreated) {
     element_->dependOnService = std::wstring(259, L'x');
-    LogFile log;
+    LogCapture log;
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), element_->Install());
     EXPECT_FALSE(QueryTestService(kServiceName));
-    EXPECT_EQ(1u, CountOf(log.Text(), L"DependOnService of service InstallerComponentTestService is longer than 258"))
+    EXPECT_EQ(1, CountOccurrences(log.Text(), L"DependOnService of service InstallerComponentTestService is longer than 258"))
         << ToUtf8(log.Text());
 }
 
 TEST_F(ServiceControlTest, UnusableRestartCountSetsNoFailureActionsAndTheInstallGoesOn) {
     element_->failureRestart.restartCount = -3;
-    LogFile log;
+    LogCapture log;
     EXPECT_EQ(0u, element_->Install());
-    EXPECT_EQ(1u, CountOf(log.Text(), L"No failure actions set for service InstallerComponentTestService: "
+    EXPECT_EQ(1, CountOccurrences(log.Text(), L"No failure actions set for service InstallerComponentTestService: "
                                       L"RestartCount is negative (-3).")) << ToUtf8(log.Text());
     EXPECT_TRUE(WaitForServiceState(kServiceName, SERVICE_RUNNING, 5000));
 }
