@@ -2,6 +2,7 @@
 // Process-wide state that the command line and the action controller set before the element tree
 // runs, and that the elements read (and, for the two reboot flags, write) while it runs.
 #include <string>
+#include <vector>
 
 struct InstallContextData {
     std::wstring installDirectory;      // -d, or the install reference for UnInstall/Upgrade
@@ -12,6 +13,8 @@ struct InstallContextData {
     bool waitForService = false;        // -w
     bool rebootPending = false;         // some work waits for the next restart
     bool rebootCopyAllowed = false;     // Repair and Upgrade: a busy file may be replaced at restart
+    // Files this run scheduled for deletion at the next restart (busy during an uninstall).
+    std::vector<std::wstring> deletedAtRestart;
 };
 
 // The one instance every element sees.

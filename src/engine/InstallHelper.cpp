@@ -5,7 +5,7 @@
 #include "operations/FileHelpers.h"
 #include "operations/RegistryHelpers.h"
 #include "operations/RegistryOperation.h"
-#include "policy/CPolicy.h"
+#include "policy/CPolicyData.h"
 #include "shell/Console.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"
@@ -24,17 +24,26 @@ const wchar_t kBackupDirectoryKeyPath[] = L"HKLM\\SOFTWARE\\Norvex\\Coravel\\BUL
 // Full access is asked for on purpose: an account that could not change the reference could not
 // act on the installation either, so it sees no installation.
 bool InstallReferenceExists() {
-    UniqueKey key;
-    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallReferenceKey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
+    return KeyOpensWithFullAccess(HKEY_LOCAL_MACHINE, kInstallReferenceKey);
 }
+
+namespace {
+std::wstring FullPathOf(const std::wstring& path) {
+    std::wstring full;
+    if (path.empty() || FullPathLong(path, full) == 0) return path;
+    return full;
+}
+} // namespace
 
 namespace InstallHelper {
 
 DWORD InstallRefKey() {
     FunctionScope scope(kLogModule, "InstallHelper::InstallRefKey");
     const InstallContextData& context = InstallContext();
-    RegValue installPath(kInstallReferenceKeyPath, L"szInstallPath", L"SZ", context.installDirectory, false);
-    RegValue contentPath(kInstallReferenceKeyPath, L"szContentPath", L"SZ", context.contentPath, false);
+    // Recorded as full paths: a later uninstall started from another directory must find the
+    // same folders, not the ones its own current directory gives a relative path.
+    RegValue installPath(kInstallReferenceKeyPath, L"szInstallPath", L"SZ", FullPathOf(context.installDirectory), false);
+    RegValue contentPath(kInstallReferenceKeyPath, L"szContentPath", L"SZ", FullPathOf(context.contentPath), false);
     DWORD result = installPath.Install();
     if (result == ERROR_SUCCESS) result = contentPath.Install();
     return scope.Result(result);
@@ -48,13 +57,9 @@ DWORD DeleteRefKey() {
 
 bool IsPreRequisitesInstalled(const std::wstring& contentPath) {
     FunctionScope scope(kLogModule, "InstallHelper::IsPreRequisitesInstalled");
-    if (IsDirectoryPath(contentPath)) {
-        scope.Result(1);
-        return true;
-    }
-    LOG(LogLevel::Debug, "%s", "IsPreRequisitesInstalled - Content directory does not exist or empty");
-    scope.Result(0);
-    return false;
+    if (IsDirectoryPath(contentPath)) return scope.Result(true);
+    LOG(LogLevel::Debug, "IsPreRequisitesInstalled - Content directory does not exist or empty");
+    return scope.Result(false);
 }
 
 } // namespace InstallHelper

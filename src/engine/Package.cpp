@@ -1,6 +1,5 @@
 #include "engine/Package.h"
 
-#include <shellapi.h>
 #include <vector>
 #include "engine/InstallContext.h"
 #include "engine/InstallHelper.h"
@@ -8,382 +7,23 @@
 #include "operations/RegistryHelpers.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"
+#include "shell/Result.h"
 #include "xml/Binding.h"
 
 static const char kLogModule[] = ".\\Package";
 
 namespace {
 
-// Not every SDK's winerror.h names this code.
-const DWORD kErrorImplementationLimit = 1292;   // ERROR_IMPLEMENTATION_LIMIT
-
-const wchar_t kContentVersionKey[] = L"HKLM\\SOFTWARE\\Norvex\\Coravel\\DS\\DS";
-const wchar_t kContentMajorValue[] = L"dwContentMajorVersion";
-const wchar_t kContentMinorValue[] = L"dwContentMinorVersion";
 const wchar_t kPlatformKey[] = L"SOFTWARE\\Norvex\\Keelson";
 const wchar_t kPlatformKeyWow[] = L"SOFTWARE\\Wow6432Node\\Norvex\\Keelson";
 
-bool IsDirectoryCreated(DWORD code) {
-    return code == ERROR_SUCCESS || code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
-}
-
-// The one "nothing is there" answer of the file system, whichever of the two codes it chose.
-bool IsMissingPathError(DWORD code) {
-    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
-
-bool HklmKeyOpensWithFullAccess(const wchar_t* subKey) {
-    UniqueKey key;
-    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
+// The install directory the install reference records. An empty one is refused like a missing
+// one: every "$INSTALL_PATH" would otherwise resolve to the root of the current drive.
+bool ReadRecordedInstallDirectory(std::wstring& directory) {
+    return ReadRegistryString(kInstallReferenceKey, L"szInstallPath", directory) && !directory.empty();
 }
 
 } // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Feature
-
-void Feature::Bind(const XmlNode& node) {
-    BindAttribute(node, L"tag", tag);
-    BindChildren(node, executables);
-    BindChildren(node, files);
-    BindChildren(node, registryOperations);
-    BindChildren(node, directoryOperations);
-    BindChildren(node, services);
-    BindChildren(node, drivers);
-}
-
-DWORD Feature::Install() {
-    FunctionScope scope(kLogModule, "Feature::Install");
-    LOG(LogLevel::Detail, "%s %S", "Begin Installing Feature", tag.c_str());
-    DWORD result = ERROR_SUCCESS;
-    for (auto& driver : drivers) {
-        result = driver->Install();
-        if (result != ERROR_SUCCESS) break;
-    }
-    if (result == ERROR_SUCCESS) {
-        result = InstallCore();
-        if (result == ERROR_SUCCESS) {
-            for (auto& service : services) {
-                result = service->Install();
-                if (result != ERROR_SUCCESS) break;
-            }
-        }
-    }
-    LOG(LogLevel::Detail, "%s %S", "End Installing Feature", tag.c_str());
-    return scope.Result(result);
-}
-
-DWORD Feature::InstallCore() {
-    FunctionScope scope(kLogModule, "Feature::InstallCore");
-    for (auto& executable : executables) {
-        if (!IsPlatformMatch(*executable)) continue;
-        const DWORD result = executable->Install();
-        if (result != ERROR_SUCCESS) return scope.Result(result);
-    }
-    for (auto& directory : directoryOperations) {
-        const DWORD result = directory->Install();
-        if (result != ERROR_SUCCESS) return scope.Result(result);
-    }
-    for (auto& file : files) {
-        if (!IsPlatformMatch(*file)) continue;
-        const DWORD result = file->Install();
-        if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to install File %S. Error Code %d", file->FileName().c_str(), result);
-            return scope.Result(result);
-        }
-    }
-    for (auto& registry : registryOperations) {
-        const DWORD result = registry->Install();
-        if (result != ERROR_SUCCESS) return scope.Result(result);
-    }
-    return scope.Result(ERROR_SUCCESS);
-}
-
-DWORD Feature::UnInstall() {
-    FunctionScope scope(kLogModule, "Feature::UnInstall");
-    LOG(LogLevel::Detail, "%s %S", "Begin UnInstalling Feature", tag.c_str());
-    DWORD result = ERROR_SUCCESS;
-    auto keepFirstFailure = [&result](DWORD code) {
-        if (result == ERROR_SUCCESS) result = code;
-    };
-    auto logServiceResult = [](DWORD code) {
-        if (code != ERROR_SUCCESS) LOG(LogLevel::Debug, "Service UnInstall Failed. Error Code: %d", code);
-        else LOG(LogLevel::Debug, "Service UnInstall Successful");
-    };
-
-    DWORD serviceResult = ERROR_SUCCESS;
-    for (auto& service : services) {
-        serviceResult = service->UnInstall();
-        logServiceResult(serviceResult);
-        keepFirstFailure(serviceResult);
-    }
-    // The last service's outcome is reported once more as the outcome of the service stage (which
-    // is a plain success when there are no services).
-    logServiceResult(serviceResult);
-
-    for (auto& driver : drivers) {
-        const DWORD driverResult = driver->UnInstall();
-        if (driverResult != ERROR_SUCCESS) LOG(LogLevel::Debug, "Driver UnInstall Failed. Error Code: %d", driverResult);
-        else LOG(LogLevel::Debug, "Driver UnInstall Successful");
-        keepFirstFailure(driverResult);
-    }
-
-    const DWORD coreResult = UnInstallCore();
-    if (coreResult != ERROR_SUCCESS) LOG(LogLevel::Debug, "Core UnInstall Failed. Error Code: %d", coreResult);
-    else LOG(LogLevel::Debug, "Core UnInstall Successful");
-    keepFirstFailure(coreResult);
-
-    LOG(LogLevel::Detail, "%s %S", "End Installing Feature", tag.c_str());
-    return scope.Result(result);
-}
-
-DWORD Feature::UnInstallCore() {
-    FunctionScope scope(kLogModule, "Feature::UnInstallCore");
-    const std::wstring installDirectory = InstallContext().installDirectory;
-    DWORD result = ERROR_SUCCESS;
-
-    for (auto& file : files) {
-        if (!IsPlatformMatch(*file)) continue;
-        result = file->UnInstall();
-        if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while UnInstalling File %S, Error Code: %d", file->FileName().c_str(), result);
-        }
-    }
-
-    if (!DeleteDirectoryContents(installDirectory)) {
-        result = ERROR_ACCESS_DENIED;
-        LOG(LogLevel::Error, "%s", "Failed to delete Install Directory");
-    }
-
-    // Directories of their own are emptied and removed as well; what remains of them is left to
-    // the next uninstall and does not fail this one.
-    for (auto& directory : directoryOperations) {
-        ReplaceEnvVariable(directory->Path());
-        DeleteDirectoryContents(directory->Path());
-        directory->UnInstall();
-    }
-
-    for (auto& registry : registryOperations) {
-        result = registry->UnInstall();
-    }
-
-    for (auto& executable : executables) {
-        if (!IsPlatformMatch(*executable)) continue;
-        result = executable->UnInstall();
-        if (result != ERROR_SUCCESS) LOG(LogLevel::Error, "%s", "Failed to uninstall Executables");
-    }
-    return scope.Result(result);
-}
-
-DWORD Feature::Repair() {
-    FunctionScope scope(kLogModule, "Feature::Repair");
-    LOG(LogLevel::Detail, "%s %S", "Begin Repair Feature", tag.c_str());
-    DWORD result = ERROR_SUCCESS;
-    for (size_t i = 0; i < drivers.size(); ++i) {
-        const DWORD code = drivers[i]->Repair();
-        if (code != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while repairing Driver %d, Error Code: %d", static_cast<int>(i), code);
-            if (result == ERROR_SUCCESS) result = code;
-        }
-    }
-    const DWORD coreResult = RepairCore();
-    if (coreResult != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Error while repairing Core, Error Code: %d", coreResult);
-        if (result == ERROR_SUCCESS) result = coreResult;
-    }
-    for (size_t i = 0; i < services.size(); ++i) {
-        const DWORD code = services[i]->Repair();
-        if (code != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while repairing Service %d, Error Code: %d", static_cast<int>(i), code);
-            if (result == ERROR_SUCCESS) result = code;
-        }
-    }
-    LOG(LogLevel::Detail, "%s %S", "End Repair Feature", tag.c_str());
-    return scope.Result(result);
-}
-
-DWORD Feature::RepairCore() {
-    FunctionScope scope(kLogModule, "Feature::RepairCore");
-    std::wstring programDirectory;
-    const DWORD directoryResult = GetProgramDirectory(programDirectory);
-    if (directoryResult != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Failed calling GetModuleFileName. Error Code %d", directoryResult);
-        return scope.Result(directoryResult == ERROR_INSUFFICIENT_BUFFER ? kErrorImplementationLimit : directoryResult);
-    }
-
-    DWORD result = ERROR_SUCCESS;
-    auto keepFirstFailure = [&result](DWORD code) {
-        if (result == ERROR_SUCCESS) result = code;
-    };
-    for (auto& file : files) {
-        if (!IsPlatformMatch(*file)) continue;
-        const DWORD code = file->Repair();
-        if (code != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to Repair File %S. Error Code %d", file->FileName().c_str(), code);
-            keepFirstFailure(code);
-        }
-    }
-    for (auto& directory : directoryOperations) {
-        const DWORD code = directory->Install();
-        if (!IsDirectoryCreated(code)) {
-            LOG(LogLevel::Error, "Failed to Repair Directory %S. Error Code %d", directory->Path().c_str(), code);
-            keepFirstFailure(code);
-        }
-    }
-    for (auto& registry : registryOperations) {
-        const DWORD code = registry->Install();
-        if (code != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to Registry File. Error Code %d", code);
-            keepFirstFailure(code);
-        }
-    }
-    ValidateOemContentPresence();
-    return scope.Result(result);
-}
-
-DWORD Feature::Upgrade() {
-    FunctionScope scope(kLogModule, "Feature::Upgrade");
-    LOG(LogLevel::Detail, "%s %S", "Begin Upgrade Feature", tag.c_str());
-    DWORD result = ERROR_SUCCESS;
-    for (auto& driver : drivers) {
-        result = driver->Upgrade();
-        if (result != ERROR_SUCCESS) break;
-    }
-    if (result == ERROR_SUCCESS) {
-        result = UpgradeCore();
-        if (result == ERROR_SUCCESS) {
-            for (auto& service : services) {
-                result = service->Upgrade();
-                if (result != ERROR_SUCCESS) break;
-            }
-        }
-    }
-    LOG(LogLevel::Detail, "%s %S", "End Upgrade Feature", tag.c_str());
-    return scope.Result(result);
-}
-
-DWORD Feature::UpgradeCore() {
-    FunctionScope scope(kLogModule, "Feature::UpgradeCore");
-    for (auto& registry : registryOperations) {
-        const DWORD result = registry->Upgrade();
-        if (result != ERROR_SUCCESS) return scope.Result(result);
-    }
-    for (auto& file : files) {
-        if (!IsPlatformMatch(*file)) continue;
-        const DWORD result = file->Upgrade();
-        if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to install File %S. Error Code %d", file->FileName().c_str(), result);
-            return scope.Result(result);
-        }
-    }
-    for (auto& executable : executables) {
-        if (!IsPlatformMatch(*executable)) continue;
-        const DWORD result = executable->Install();
-        if (result != ERROR_SUCCESS) return scope.Result(result);
-    }
-    return scope.Result(ERROR_SUCCESS);
-}
-
-DWORD Feature::Verify() {
-    DWORD result = ERROR_SUCCESS;
-    auto keepLastFailure = [&result](DWORD code) {
-        if (code != ERROR_SUCCESS) result = code;
-    };
-    for (auto& driver : drivers) keepLastFailure(driver->Verify());
-    for (auto& registry : registryOperations) keepLastFailure(registry->Verify());
-    for (auto& file : files) {
-        if (IsPlatformMatch(*file)) keepLastFailure(file->Verify());
-    }
-    for (auto& executable : executables) {
-        if (IsPlatformMatch(*executable)) keepLastFailure(executable->Verify());
-    }
-    for (auto& service : services) keepLastFailure(service->Verify());
-    return result;
-}
-
-void Feature::ValidateOemContentPresence() {
-    FunctionScope scope(kLogModule, "Feature::ValidateOemContentPresence");
-    HKEY root = nullptr;
-    std::wstring subKey;
-    const DWORD parsed = ParseKeyPath(kContentVersionKey, root, subKey);
-    if (parsed != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Failed to extract Root and sub keys from %S. Error code: %d", kContentVersionKey, parsed);
-        return;
-    }
-    UniqueKey key;
-    const LSTATUS opened = ::RegOpenKeyW(root, subKey.c_str(), key.put());
-    if (opened != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Failed to open key %S. Error code: %d", subKey.c_str(), opened);
-        return;
-    }
-
-    DWORD versions[2] = {};
-    const wchar_t* const names[2] = { kContentMajorValue, kContentMinorValue };
-    for (int i = 0; i < 2; ++i) {
-        DWORD type = 0;
-        DWORD size = sizeof(versions[i]);
-        const LSTATUS queried =
-            ::RegQueryValueExW(key.get(), names[i], nullptr, &type, reinterpret_cast<BYTE*>(&versions[i]), &size);
-        if (queried != ERROR_SUCCESS || type != REG_DWORD) {
-            LOG(LogLevel::Error, "Failed to query value %S or invalid value type. Error code: %d", names[i], queried);
-            return;
-        }
-    }
-    LOG(LogLevel::Detail, "Content version in registry is %d.%d", versions[0], versions[1]);
-
-    if (versions[0] != 0 || versions[1] != 5) return;
-    const std::wstring updateFile = InstallContext().contentPath + L"\\content\\tarnex\\update\\0.5\\amupdate.dat";
-    if (PathExists(updateFile)) return;
-    LOG(LogLevel::Detail, "Path %S does not exist. Deleting content version values", updateFile.c_str());
-    for (const wchar_t* name : names) {
-        const LSTATUS deleted = ::RegDeleteValueW(key.get(), name);
-        if (deleted != ERROR_SUCCESS) LOG(LogLevel::Error, "Failed to delete %S. Error code: %d", name, deleted);
-    }
-}
-
-namespace {
-// "C:" names the current directory of drive C, but "C:" followed by "\*.*" is the root of C: both
-// spellings are checked.
-bool IsProtectedTarget(const std::wstring& path) {
-    return IsProtectedDirectory(path) || IsProtectedDirectory(path + L"\\");
-}
-} // namespace
-
-bool DeleteDirectoryContents(const std::wstring& path) {
-    if (path.empty()) return false;
-    if (IsProtectedTarget(path)) {
-        LOG(LogLevel::Error, "Refusing to delete protected directory %S", path.c_str());
-        return false;
-    }
-    // A directory that is not there is already gone: an earlier feature of the same package, or
-    // an earlier run, removed it.
-    if (!PathExists(path)) {
-        LOG(LogLevel::Detail, "DeleteDirectoryContents( %S ) directory does not exist", path.c_str());
-        return true;
-    }
-
-    // The pattern ends with two NULs, as the shell's file operation requires of its source list.
-    std::vector<wchar_t> pattern(2048, L'\0');
-    const std::wstring text = path + L"\\*.*";
-    if (text.size() + 2 > pattern.size()) {
-        LOG(LogLevel::Error, "DeleteDirectoryContents( %S ) path is too long", path.c_str());
-        return false;
-    }
-    text.copy(pattern.data(), text.size());
-
-    SHFILEOPSTRUCTW operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = pattern.data();
-    operation.pTo = nullptr;
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
-    const int result = ::SHFileOperationW(&operation);
-    LOG(LogLevel::Detail, "DeleteDirectoryContents( %S )  returned %d", pattern.data(), result);
-    if (result != 0) return false;
-    return ::RemoveDirectoryW(ExtendedPath(path, MAX_PATH).c_str()) != FALSE;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Package
 
 void Package::Bind(const XmlNode& node) {
     BindAttribute(node, L"TarnexVersion", tarnexVersion);
@@ -393,22 +33,22 @@ void Package::Bind(const XmlNode& node) {
 
 DWORD Package::Install() {
     FunctionScope scope(kLogModule, "Package::Install");
-    LOG(LogLevel::Information, "%s", "Begin Installing Package");
+    LOG(LogLevel::Information, "Begin Installing Package");
     DWORD result = ERROR_SUCCESS;
     for (auto& feature : features) {
         result = feature->Install();
         if (result != ERROR_SUCCESS) break;
     }
-    LOG(LogLevel::Information, "%s", "End Installing Package");
+    LOG(LogLevel::Information, "End Installing Package");
     return scope.Result(result);
 }
 
 DWORD Package::UnInstall() {
     FunctionScope scope(kLogModule, "Package::UnInstall");
-    LOG(LogLevel::Information, "%s", "Begin UnInstalling Package");
+    LOG(LogLevel::Information, "Begin UnInstalling Package");
     DWORD result = ERROR_SUCCESS;
     std::wstring installDirectory;
-    if (!ReadRegistryString(kInstallReferenceKey, L"szInstallPath", installDirectory) || installDirectory.empty()) {
+    if (!ReadRecordedInstallDirectory(installDirectory)) {
         result = ERROR_CANTREAD;
     } else {
         InstallContextData& context = InstallContext();
@@ -417,45 +57,47 @@ DWORD Package::UnInstall() {
         if (ReadRegistryString(kInstallReferenceKey, L"szContentPath", contentPath)) context.contentPath = contentPath;
 
         for (auto& feature : features) {
-            result = feature->UnInstall();
-            if (result != ERROR_SUCCESS) LOG(LogLevel::Debug, "Feature UnInstall Failed. Error Code: %d", result);
-            else LOG(LogLevel::Debug, "%s", "Feature UnInstall Successful.");
+            const DWORD code = feature->UnInstall();
+            if (code != ERROR_SUCCESS) LOG(LogLevel::Debug, "Feature UnInstall Failed. Error Code: %d", static_cast<int>(code));
+            else LOG(LogLevel::Debug, "Feature UnInstall Successful.");
+            // A later feature's success does not hide an earlier one's failure.
+            if (result == ERROR_SUCCESS) result = code;
         }
 
         const DWORD removal = RemoveInstallDirectory(context.installDirectory);
         if (result == ERROR_SUCCESS && removal == ERROR_SUCCESS) {
-            LOG(LogLevel::Debug, "%s", "Package UnInstall Successful.");
+            LOG(LogLevel::Debug, "Package UnInstall Successful.");
         } else {
             if (result == ERROR_SUCCESS) result = removal;
-            LOG(LogLevel::Debug, "Package UnInstall Failed. Error Code: %d", result);
+            LOG(LogLevel::Debug, "Package UnInstall Failed. Error Code: %d", static_cast<int>(result));
         }
     }
-    LOG(LogLevel::Information, "%s", "End UnInstalling Package");
+    LOG(LogLevel::Information, "End UnInstalling Package");
     return scope.Result(result);
 }
 
 DWORD Package::Repair() {
     FunctionScope scope(kLogModule, "Package::Repair");
-    LOG(LogLevel::Detail, "%s", "Begin Package Repair");
+    LOG(LogLevel::Detail, "Begin Package Repair");
     DWORD result = ERROR_SUCCESS;
     for (size_t i = 0; i < features.size(); ++i) {
-        result = features[i]->Repair();
-        if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while repairing Feature %d. Error Code: %d", static_cast<int>(i), result);
+        const DWORD code = features[i]->Repair();
+        if (code != ERROR_SUCCESS) {
+            LOG(LogLevel::Error, "Error while repairing Feature %d. Error Code: %d", static_cast<int>(i),
+                static_cast<int>(code));
+            if (result == ERROR_SUCCESS) result = code;
         }
     }
-    LOG(LogLevel::Detail, "%s", "End Package Repair");
+    LOG(LogLevel::Detail, "End Package Repair");
     return scope.Result(result);
 }
 
 DWORD Package::Upgrade() {
     FunctionScope scope(kLogModule, "Package::Upgrade");
-    LOG(LogLevel::Detail, "%s", "Begin Package Upgrade");
+    LOG(LogLevel::Detail, "Begin Package Upgrade");
     DWORD result = ERROR_SUCCESS;
     std::wstring installDirectory;
-    // An empty recorded directory is refused like a missing one: every "$INSTALL_PATH" would
-    // otherwise resolve to the root of the current drive.
-    if (!ReadRegistryString(kInstallReferenceKey, L"szInstallPath", installDirectory) || installDirectory.empty()) {
+    if (!ReadRecordedInstallDirectory(installDirectory)) {
         result = ERROR_CANTREAD;
     } else {
         InstallContext().installDirectory = installDirectory;
@@ -464,7 +106,7 @@ DWORD Package::Upgrade() {
             if (result != ERROR_SUCCESS) break;
         }
     }
-    LOG(LogLevel::Detail, "%s", "End Package Upgrade");
+    LOG(LogLevel::Detail, "End Package Upgrade");
     return scope.Result(result);
 }
 
@@ -479,7 +121,8 @@ DWORD Package::Verify() {
 DWORD Package::IsPreRequisitesInstalled() const {
     FunctionScope scope(kLogModule, "Package::IsPreRequisitesInstalled");
     if (features.empty() || features.front()->drivers.empty()) return scope.Result(ERROR_SUCCESS);
-    if (HklmKeyOpensWithFullAccess(kPlatformKey) || HklmKeyOpensWithFullAccess(kPlatformKeyWow)) {
+    if (KeyOpensWithFullAccess(HKEY_LOCAL_MACHINE, kPlatformKey) ||
+        KeyOpensWithFullAccess(HKEY_LOCAL_MACHINE, kPlatformKeyWow)) {
         return scope.Result(ERROR_SUCCESS);
     }
     LOG(LogLevel::Debug, "IsPreRequisitesInstalled - neither %S nor %S exist", kPlatformKey, kPlatformKeyWow);
@@ -503,22 +146,6 @@ bool ReadRegistryString(const std::wstring& keyPath, const std::wstring& valueNa
 }
 
 DWORD RemoveInstallDirectory(const std::wstring& path) {
-    if (IsProtectedTarget(path)) {
-        LOG(LogLevel::Error, "Refusing to delete protected directory %S", path.c_str());
-        return ERROR_ACCESS_DENIED;
-    }
-    const BOOL removed = ::RemoveDirectoryW(ExtendedPath(path, MAX_PATH).c_str());
-    const DWORD error = removed ? ERROR_SUCCESS : ::GetLastError();
-    LOG(LogLevel::Detail, "RemoveDirectory %S  returned %d", path.c_str(), removed);
-    if (removed || IsMissingPathError(error)) return ERROR_SUCCESS;
-
-    if (!MoveFileLong(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        const DWORD scheduleError = ::GetLastError();
-        LOG(LogLevel::Detail, "Failed to setup Deleting directory at reboot, %S. Error Code: %d", path.c_str(),
-            scheduleError);
-        return scheduleError;
-    }
-    InstallContext().rebootPending = true;
-    LOG(LogLevel::Detail, "Deleting directory at reboot, %S", path.c_str());
-    return ERROR_SUCCESS;
+    if (RefuseProtectedDirectory(path)) return ERROR_ACCESS_DENIED;
+    return RemoveDirectoryNowOrAtRestart(kLogModule, path, false);
 }

@@ -1,17 +1,18 @@
 #include "engine/installer.h"
 
 #include <shlobj.h>
-#include <shlwapi.h>
 #include "engine/InstallContext.h"
 #include "engine/InstallHelper.h"
+#include "engine/InstallJournal.h"
+#include "engine/InstallReference.h"
 #include "operations/FileDigest.h"
 #include "operations/FileHelpers.h"
-#include "operations/RegistryOperation.h"
 #include "policy/Configuration.h"
 #include "services/ServiceWait.h"
 #include "shell/Console.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"
+#include "shell/Result.h"
 #include "xml/Binding.h"
 
 static const char kLogModule[] = ".\\installer";
@@ -28,12 +29,34 @@ const GUID kControllerMessageGuid = { 0xF065DF86, 0xBD9A, 0xC1D9, { 0xE4, 0x20, 
 const USHORT kInstallEntryMessage = 10;
 const USHORT kRepairFilesEntryMessage = 11;
 
-bool IsDirectoryCreated(int code) {
-    return code == ERROR_SUCCESS || code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+DWORD CreateDirectoryWithParents(const std::wstring& directory) {
+    return static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, directory.c_str(), nullptr));
 }
 
-int CreateDirectoryWithParents(const std::wstring& directory) {
-    return ::SHCreateDirectoryExW(nullptr, directory.c_str(), nullptr);
+// What a configuration document that cannot be loaded gives.
+enum class LoadFailure {
+    LoggedAsInvalid,          // logged; ERROR_INVALID_PARAMETER
+    LoggedAsNothingToRemove,  // logged; 0, there are no policies of it to remove
+    PrintedAsInvalid,         // on the verify report; ERROR_INVALID_PARAMETER
+};
+
+// Loads the configuration document at `path` and applies `apply` to it, between the entry and
+// exit lines of `operation`.
+template <typename Apply>
+DWORD WithConfiguration(const char* operation, const std::wstring& path, LoadFailure failure, Apply apply) {
+    FunctionScope scope(kLogModule, operation);
+    Configuration configuration;
+    std::wstring error;
+    if (!Deserialize(path, configuration, error)) {
+        if (failure == LoadFailure::PrintedAsInvalid) {
+            ConsolePrintf(L"\nFailed to deserialize %s. Error message : %s", path.c_str(), error.c_str());
+        } else {
+            LOG(LogLevel::Error, "Failed to deserialize %S. Error message : %S", path.c_str(), error.c_str());
+        }
+        return scope.Result(failure == LoadFailure::LoggedAsNothingToRemove ? static_cast<DWORD>(ERROR_SUCCESS)
+                                                                            : static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    return scope.Result(apply(configuration));
 }
 
 // The engine's service is the first service of the first feature; a package may have none.
@@ -42,37 +65,15 @@ Service* EngineService(Package& package) {
     return package.features.front()->services.front().get();
 }
 
-DWORD DeleteInstallReference() {
-    const LSTATUS deleted = ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kInstallReferenceKey);
-    if (deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    LOG(LogLevel::Error, "Failed to delete the install reference %S. Error Code: %d", kInstallReferenceKey, deleted);
-    return static_cast<DWORD>(deleted);
-}
-
-// A package uninstall that succeeded leaves no install reference behind, whether or not the
-// document's own registry elements own the product key; a failed one keeps it, so that a retry
-// still finds the installed directory.
-DWORD RemoveInstallReferenceAfterUnInstall(DWORD packageResult) {
-    if (packageResult != ERROR_SUCCESS && packageResult != ERROR_SUCCESS_REBOOT_REQUIRED) return ERROR_SUCCESS;
-    return DeleteInstallReference();
-}
-
-void RestoreInstallReference(const std::wstring& installPath, const std::wstring& contentPath) {
-    const std::wstring key = std::wstring(L"HKLM\\") + kInstallReferenceKey;
-    RegValue(key, L"szInstallPath", L"SZ", installPath, false).Install();
-    RegValue(key, L"szContentPath", L"SZ", contentPath, false).Install();
-    LOG(LogLevel::Error, "Kept the install reference of the existing installation: %S", installPath.c_str());
-}
-
 DWORD InstallAction(Package& package, const std::wstring* configurationPath, const std::wstring& installDirectory,
                     const std::wstring& contentPath, const std::wstring* quarantineDirectory) {
-    LOG(LogLevel::Detail, "%s", "Installing Tarnex");
+    LOG(LogLevel::Detail, "Installing Tarnex");
     if (InstallReferenceExists() || !InstallHelper::IsPreRequisitesInstalled(contentPath)) {
         if (InstallHelper::IsPreRequisitesInstalled(contentPath)) {
-            LOG(LogLevel::Error, "%s", "Tarnex Core Already Installed.");
+            LOG(LogLevel::Error, "Tarnex Core Already Installed.");
             return ERROR_ALREADY_EXISTS;
         }
-        LOG(LogLevel::Error, "%s", "PreRequisites (Keelson, content etc.) not Installed.");
+        LOG(LogLevel::Error, "PreRequisites (Keelson, content etc.) not Installed.");
         return ERROR_SERVICE_DOES_NOT_EXIST;
     }
 
@@ -82,10 +83,15 @@ DWORD InstallAction(Package& package, const std::wstring* configurationPath, con
     bool backupDirectorySet = false;
     if (quarantineDirectory) {
         if (IsDirectoryCreated(CreateDirectoryWithParents(*quarantineDirectory))) {
+            // A file of that name is no quarantine directory: nothing is installed.
+            if (!IsDirectoryPath(*quarantineDirectory)) {
+                LOG(LogLevel::Error, "Failed to create Quarantine directory.");
+                return ERROR_INVALID_PARAMETER;
+            }
             SetQuarantineDirectory(*quarantineDirectory);
             backupDirectorySet = true;
         } else {
-            LOG(LogLevel::Error, "%s", "Failed to create Quarantine directory.");
+            LOG(LogLevel::Error, "Failed to create Quarantine directory.");
         }
     }
 
@@ -97,13 +103,14 @@ DWORD InstallAction(Package& package, const std::wstring* configurationPath, con
     if (backupDirectorySet) {
         const DWORD entry = CreateBackupDirectoryEntry();
         if (entry != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to create entry for Backup Directory. Error Code: %d", entry);
+            LOG(LogLevel::Error, "Failed to create entry for Backup Directory. Error Code: %d",
+                static_cast<int>(entry));
             // Nothing of the package gets installed: the policies go too, so that the machine is
             // left as it was.
             if (configurationPath) UnInstallConfiguration(*configurationPath);
             return entry;
         }
-        LOG(LogLevel::Information, "%s", "Succeeded to create entry for Backup Directory.");
+        LOG(LogLevel::Information, "Succeeded to create entry for Backup Directory.");
     }
     result = Install(package, installDirectory);
     if (result != ERROR_SUCCESS && configurationPath) UnInstallConfiguration(*configurationPath);
@@ -126,16 +133,28 @@ DWORD RunAction(Package& package, Action action, const std::wstring* configurati
     case Action::Install:
         return InstallAction(package, configurationPath, installDirectory, contentPath, quarantineDirectory);
     case Action::UnInstall: {
-        LOG(LogLevel::Detail, "%s", "UnInstalling Tarnex");
+        LOG(LogLevel::Detail, "UnInstalling Tarnex");
         DWORD result = UnInstall(package);
-        if (configurationPath) result |= UnInstallConfiguration(*configurationPath);
+        if (configurationPath) {
+            // The policies go with the family key; after a failed package uninstall the install
+            // reference must survive that, so that a retry still finds the installation.
+            const bool keepReference = !IsSuccessOrRestart(result) && InstallReferenceExists();
+            const InstallReferenceSnapshot reference =
+                keepReference ? InstallReferenceSnapshot::Take() : InstallReferenceSnapshot();
+            result |= UnInstallConfiguration(*configurationPath);
+            const DWORD restored = reference.PutBack();
+            if (restored != ERROR_SUCCESS) {
+                LOG(LogLevel::Error, "Failed to keep the install reference after the failed uninstall. Error Code: %d",
+                    static_cast<int>(restored));
+            }
+        }
         return result;
     }
     case Action::Repair:
-        LOG(LogLevel::Detail, "%s", "Repairing Tarnex");
+        LOG(LogLevel::Detail, "Repairing Tarnex");
         return Repair(package, configurationPath, installDirectory, contentPath, quarantineDirectory);
     case Action::Upgrade:
-        LOG(LogLevel::Detail, "%s", "Upgrading Tarnex");
+        LOG(LogLevel::Detail, "Upgrading Tarnex");
         return Upgrade(package);
     case Action::Verify:
         return VerifyAction(package, configurationPath, quarantineDirectory);
@@ -157,8 +176,10 @@ DWORD PerformAction(Package& package, Action action, const std::wstring* configu
     SECURITY_ATTRIBUTES attributes{ sizeof(attributes), &descriptor, FALSE };
     ::SetLastError(ERROR_SUCCESS);
     UniqueKernelHandle instance(::CreateEventW(&attributes, FALSE, FALSE, kSingleInstanceEventName));
-    if (instance && ::GetLastError() == ERROR_ALREADY_EXISTS) {
-        LOG(LogLevel::Warning, "%s", "Another Instance of Installer is already running.");
+    // No marker at all (the name is held by an object this process may not open) guards nothing:
+    // the run stops as it does when another installer holds the marker.
+    if (!instance || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        LOG(LogLevel::Warning, "Another Instance of Installer is already running.");
         return ERROR_SINGLE_INSTANCE_APP;
     }
 
@@ -174,53 +195,54 @@ DWORD PerformAction(Package& package, Action action, const std::wstring* configu
 }
 
 DWORD Install(Package& package, const std::wstring& installDirectory) {
-    TraceOwnMessage(kControllerMessageGuid, kInstallEntryMessage, LogLevel::Detail, "Entered function", "Install");
+    FunctionScope scope(kLogModule, "Install", kControllerMessageGuid, kInstallEntryMessage);
+    // Every change of this install is journaled, so that a failure puts back exactly what was
+    // there before and leaves alone what the install never touched.
+    InstallJournal journal;
+    JournalScope journaling(journal);
     DWORD result = package.IsPreRequisitesInstalled();
     if (result == ERROR_SUCCESS) result = InstallHelper::InstallRefKey();
-    if (result != ERROR_SUCCESS) {
-        LOG(LogLevel::Detail, "%s %s with result %d", "Exiting function", "Install", result);
-        return result;
-    }
+    if (result != ERROR_SUCCESS) return scope.Result(result);
 
-    const int created = CreateDirectoryWithParents(installDirectory);
+    const auto missing = InstallJournal::MissingDirectories(installDirectory);
+    const DWORD created = CreateDirectoryWithParents(installDirectory);
+    journal.DirectoriesCreated(missing);
     if (created != ERROR_SUCCESS && !IsDirectoryPath(installDirectory)) {
-        LOG(LogLevel::Error, "%s", "Failed to create Install directory.");
-        result = static_cast<DWORD>(created);
+        LOG(LogLevel::Error, "Failed to create Install directory.");
+        result = created;
     } else if (!IsDirectoryEmpty(installDirectory)) {
         InstallHelper::DeleteRefKey();
-        LOG(LogLevel::Error, "%s", "Error: Install directory not empty.");
-        LOG(LogLevel::Detail, "%s %s with result %d", "Exiting function", "Install", ERROR_DIR_NOT_EMPTY);
-        return ERROR_DIR_NOT_EMPTY;
+        LOG(LogLevel::Error, "Error: Install directory not empty.");
+        return scope.Result(static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
     } else {
         result = package.Install();
         if (result == ERROR_SUCCESS) {
-            LOG(LogLevel::Information, "%s", "Install Successfull.");
-            LOG(LogLevel::Detail, "%s %s with result %d", "Exiting function", "Install", result);
-            return result;
+            journal.Commit();
+            LOG(LogLevel::Information, "Install Successfull.");
+            return scope.Result(result);
         }
     }
 
     if (result != ERROR_DIR_NOT_EMPTY) {
-        LOG(LogLevel::Error, "%s", "Failed to Install, Starting RollBack.");
-        package.UnInstall();
+        LOG(LogLevel::Error, "Failed to Install, Starting RollBack.");
+        journal.Rollback();
         // The reference was written by this install, which did not happen: a rollback that
         // stumbles over elements the install never reached must not leave the machine looking
         // installed.
         DeleteInstallReference();
     }
-    LOG(LogLevel::Detail, "%s %s with result %d", "Exiting function", "Install", result);
-    return result;
+    return scope.Result(result);
 }
 
 DWORD UnInstall(Package& package) {
     FunctionScope scope(kLogModule, "UnInstall");
     if (!InstallReferenceExists()) {
-        LOG(LogLevel::Error, "%s", "Failed to UnInstall as Tarnex not Installed.");
+        LOG(LogLevel::Error, "Failed to UnInstall as Tarnex not Installed.");
         return scope.Result(ERROR_FILE_NOT_FOUND);
     }
     DWORD result = package.UnInstall();
     if (result == ERROR_SUCCESS && InstallContext().rebootPending) {
-        LOG(LogLevel::Detail, "%s", "Reboot Required.");
+        LOG(LogLevel::Detail, "Reboot Required.");
         result = ERROR_SUCCESS_REBOOT_REQUIRED;
     }
     const DWORD reference = RemoveInstallReferenceAfterUnInstall(result);
@@ -233,7 +255,7 @@ DWORD Upgrade(Package& package) {
     InstallContextData& context = InstallContext();
     context.rebootCopyAllowed = true;
     if (!InstallReferenceExists()) {
-        LOG(LogLevel::Error, "%s", "Failed to Upgrade as Tarnex is not Installed.");
+        LOG(LogLevel::Error, "Failed to Upgrade as Tarnex is not Installed.");
         return scope.Result(ERROR_FILE_NOT_FOUND);
     }
 
@@ -242,7 +264,7 @@ DWORD Upgrade(Package& package) {
     if (engine) {
         const DWORD stopped = engine->StopService();
         if (stopped != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to stop the service. Error Code: %d", stopped);
+            LOG(LogLevel::Error, "Failed to stop the service. Error Code: %d", static_cast<int>(stopped));
             return scope.Result(stopped);
         }
     }
@@ -250,7 +272,7 @@ DWORD Upgrade(Package& package) {
     DWORD result = package.Upgrade();
     if (result != ERROR_SUCCESS && result != ERROR_SUCCESS_REBOOT_REQUIRED) return scope.Result(result);
     if (result == ERROR_SUCCESS && context.rebootPending) {
-        LOG(LogLevel::Detail, "%s", "Reboot Required.");
+        LOG(LogLevel::Detail, "Reboot Required.");
         result = ERROR_SUCCESS_REBOOT_REQUIRED;
     }
 
@@ -280,17 +302,17 @@ DWORD Repair(Package& package, const std::wstring* configurationPath, const std:
     Service* engine = EngineService(package);
     const DWORD stopped = engine ? engine->StopService() : ERROR_SUCCESS;
     const std::wstring installedVersion = ReadEngineVersionRecord();
-    if (stopped != ERROR_SUCCESS) LOG(LogLevel::Error, "Failed to stop the service. Error Code: %d", stopped);
+    if (stopped != ERROR_SUCCESS) LOG(LogLevel::Error, "Failed to stop the service. Error Code: %d", static_cast<int>(stopped));
 
     if (quarantineDirectory) {
-        const int created = CreateDirectoryWithParents(*quarantineDirectory);
+        const DWORD created = CreateDirectoryWithParents(*quarantineDirectory);
         if (IsDirectoryCreated(created)) {
             if (IsDirectoryPath(*quarantineDirectory)) {
                 SetQuarantineDirectory(*quarantineDirectory);
                 const DWORD entry = CreateBackupDirectoryEntry();
                 if (entry != ERROR_SUCCESS) {
                     LOG(LogLevel::Error, "Failed to create entry for Backup Directory: %S. Error Code: %d",
-                        quarantineDirectory->c_str(), entry);
+                        quarantineDirectory->c_str(), static_cast<int>(entry));
                 } else {
                     LOG(LogLevel::Information, "Succeeded to create entry for Backup Directory. %S",
                         quarantineDirectory->c_str());
@@ -300,27 +322,28 @@ DWORD Repair(Package& package, const std::wstring* configurationPath, const std:
                 LOG(LogLevel::Error, "Failed to create Quarantine directory. %S", quarantineDirectory->c_str());
             }
         } else {
-            keepFirstFailure(static_cast<DWORD>(created));
+            keepFirstFailure(created);
             LOG(LogLevel::Error, "Failed to create Quarantine directory. %S", quarantineDirectory->c_str());
         }
     } else {
-        LOG(LogLevel::Information, "%s", "Quarantine Directory not specified.");
+        LOG(LogLevel::Information, "Quarantine Directory not specified.");
     }
 
     if (configurationPath) {
         const DWORD policies = InstallConfiguration(*configurationPath);
         if (policies != ERROR_SUCCESS && keepFirstFailure(policies)) {
-            LOG(LogLevel::Error, "Failed to repair policies. Error Code: %d", policies);
+            LOG(LogLevel::Error, "Failed to repair policies. Error Code: %d", static_cast<int>(policies));
         }
     }
 
     const DWORD files = RepairFiles(installDirectory, contentPath, package);
     DWORD lastStepCode = files;
     if (files != ERROR_SUCCESS) {
-        if (keepFirstFailure(files)) LOG(LogLevel::Error, "Failed to repair files and registry. Error Code: %d", files);
+        if (keepFirstFailure(files)) LOG(LogLevel::Error, "Failed to repair files and registry. Error Code: %d", static_cast<int>(files));
     } else if (context.rebootPending) {
-        LOG(LogLevel::Detail, "%s", "Reboot Required.");
-        result = ERROR_SUCCESS_REBOOT_REQUIRED;
+        LOG(LogLevel::Detail, "Reboot Required.");
+        // An earlier failure stays the result: a restart does not finish what failed.
+        if (result == ERROR_SUCCESS) result = ERROR_SUCCESS_REBOOT_REQUIRED;
     }
 
     if (files == ERROR_SUCCESS && !context.rebootPending && engine && engine->start == kAutomaticStart &&
@@ -331,19 +354,18 @@ DWORD Repair(Package& package, const std::wstring* configurationPath, const std:
         const DWORD started = engine->StartTheService();
         lastStepCode = started;
         if (started != ERROR_SUCCESS && started != ERROR_SERVICE_ALREADY_RUNNING && keepFirstFailure(started)) {
-            LOG(LogLevel::Error, "Failed to start the Service. Error Code: %d", started);
+            LOG(LogLevel::Error, "Failed to start the Service. Error Code: %d", static_cast<int>(started));
         }
     }
 
-    if (result == ERROR_SUCCESS) LOG(LogLevel::Detail, "%s", "Repair Successful.");
+    if (result == ERROR_SUCCESS) LOG(LogLevel::Detail, "Repair Successful.");
     // The exit line reports the last step's own code; the caller gets the combined result.
     scope.Result(lastStepCode);
     return result;
 }
 
 DWORD RepairFiles(const std::wstring& installDirectory, const std::wstring& contentPath, Package& package) {
-    TraceOwnMessage(kControllerMessageGuid, kRepairFilesEntryMessage, LogLevel::Detail, "Entered function",
-                    "RepairFiles");
+    FunctionScope scope(kLogModule, "RepairFiles", kControllerMessageGuid, kRepairFilesEntryMessage);
     // A repair of an existing installation must not take that installation's records with it
     // when it fails: what the reference held is put back instead of deleting the product key
     // (with its version record and policies).
@@ -355,56 +377,41 @@ DWORD RepairFiles(const std::wstring& installDirectory, const std::wstring& cont
 
     DWORD result = InstallHelper::InstallRefKey();
     if (result == ERROR_SUCCESS) {
-        const int created = CreateDirectoryWithParents(installDirectory);
+        const DWORD created = CreateDirectoryWithParents(installDirectory);
         if (created != ERROR_SUCCESS && !IsDirectoryPath(installDirectory)) {
-            LOG(LogLevel::Error, "%s", "Failed to create Install directory.");
+            LOG(LogLevel::Error, "Failed to create Install directory.");
+            result = created;
             if (hadReference) {
-                RestoreInstallReference(previousInstallPath, previousContentPath);
+                // Losing the reference would make the installation unknown to every later run:
+                // that failure is the one to report.
+                const DWORD restored = RestoreInstallReference(previousInstallPath, previousContentPath);
+                if (restored != ERROR_SUCCESS) result = restored;
             } else {
                 InstallHelper::DeleteRefKey();
             }
-            result = static_cast<DWORD>(created);
         } else {
             result = package.Repair();
         }
     }
-    LOG(LogLevel::Detail, "%s %s with result %d", "Exiting function", "RepairFiles", result);
-    return result;
-}
-
-DWORD InstallConfiguration(const std::wstring& path) {
-    FunctionScope scope(kLogModule, "InstallConfiguration");
-    Configuration configuration;
-    std::wstring error;
-    if (!Deserialize(path, configuration, error)) {
-        LOG(LogLevel::Error, "Failed to deserialize %S. Error message : %S", path.c_str(), error.c_str());
-        return scope.Result(ERROR_INVALID_PARAMETER);
-    }
-    const DWORD result = configuration.Install();
-    if (result != ERROR_SUCCESS) configuration.UnInstall();
     return scope.Result(result);
 }
 
+DWORD InstallConfiguration(const std::wstring& path) {
+    return WithConfiguration("InstallConfiguration", path, LoadFailure::LoggedAsInvalid, [](Configuration& configuration) {
+        const DWORD result = configuration.Install();
+        if (result != ERROR_SUCCESS) configuration.UnInstall();
+        return result;
+    });
+}
+
 DWORD UnInstallConfiguration(const std::wstring& path) {
-    FunctionScope scope(kLogModule, "UnInstallConfiguration");
-    Configuration configuration;
-    std::wstring error;
-    if (!Deserialize(path, configuration, error)) {
-        LOG(LogLevel::Error, "Failed to deserialize %S. Error message : %S", path.c_str(), error.c_str());
-        return scope.Result(ERROR_SUCCESS);
-    }
-    return scope.Result(configuration.UnInstall());
+    return WithConfiguration("UnInstallConfiguration", path, LoadFailure::LoggedAsNothingToRemove,
+                             [](Configuration& configuration) { return configuration.UnInstall(); });
 }
 
 DWORD VerifyConfiguration(const std::wstring& path) {
-    FunctionScope scope(kLogModule, "VerifyConfiguration");
-    Configuration configuration;
-    std::wstring error;
-    if (!Deserialize(path, configuration, error)) {
-        ConsolePrintf(L"\nFailed to deserialize %s. Error message : %s", path.c_str(), error.c_str());
-        return scope.Result(ERROR_INVALID_PARAMETER);
-    }
-    return scope.Result(configuration.Verify());
+    return WithConfiguration("VerifyConfiguration", path, LoadFailure::PrintedAsInvalid,
+                             [](Configuration& configuration) { return configuration.Verify(); });
 }
 
 void SetQuarantineDirectory(const std::wstring& directory) {
@@ -416,8 +423,8 @@ bool IsDirectoryEmpty(const std::wstring& directory) {
     FunctionScope scope(kLogModule, "IsDirectoryEmpty");
     WIN32_FIND_DATAW data{};
     UniqueFindHandle find(::FindFirstFileW(ExtendedPath(directory + L"\\*", MAX_PATH).c_str(), &data));
-    if (!find) return scope.Result(TRUE) != 0;
+    if (!find) return scope.Result(true);
     int entries = 1;
     while (entries < 3 && ::FindNextFileW(find.get(), &data)) ++entries;
-    return scope.Result(entries < 3 ? TRUE : FALSE) != 0;
+    return scope.Result(entries < 3);
 }

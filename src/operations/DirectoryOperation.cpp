@@ -2,9 +2,12 @@
 
 #include <shlobj.h>
 #include "engine/InstallContext.h"
+#include "engine/InstallJournal.h"
 #include "operations/FileHelpers.h"
+#include "operations/NameRules.h"
 #include "shell/Console.h"
 #include "shell/Log.h"
+#include "shell/Result.h"
 #include "xml/Binding.h"
 
 static const char kLogModule[] = ".\\DirectoryOperation";
@@ -12,13 +15,17 @@ static const char kLogModule[] = ".\\DirectoryOperation";
 void DirectoryOperation::Bind(const XmlNode& node) {
     BindText(node, path_);
     BindAttribute(node, L"operation", operation_);
+    RejectIfUnsafe(L"DirectoryOperation", L"path", path_, CheckPathText(path_));
 }
 
 DWORD DirectoryOperation::Install() {
     FunctionScope scope(kLogModule, "DirectoryOperation::Install");
     LOG(LogLevel::Information, "Begin directory operation %S for path %S", operation_.c_str(), path_.c_str());
     ReplaceEnvVariable(path_);
+    InstallJournal* journal = ActiveInstallJournal();
+    const auto missing = journal ? InstallJournal::MissingDirectories(path_) : std::vector<std::wstring>();
     const int result = ::SHCreateDirectoryExW(nullptr, path_.c_str(), nullptr);
+    if (journal) journal->DirectoriesCreated(missing);
     LOG(LogLevel::Information, "End directory operation %S for path %S", operation_.c_str(), path_.c_str());
     return scope.Result(static_cast<DWORD>(result));
 }
@@ -29,20 +36,7 @@ DWORD DirectoryOperation::UnInstall() {
     std::wstring path = path_;
     if (!path.empty() && path.back() == L'\\') path.pop_back();
 
-    const BOOL removed = ::RemoveDirectoryW(ExtendedPath(path, MAX_PATH).c_str());
-    const DWORD error = ::GetLastError();
-    LOG(LogLevel::Detail, "RemoveDirectory %S  returned %d", path.c_str(), removed);
-    if (removed || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return scope.Result(ERROR_SUCCESS);
-
-    LOG(LogLevel::Detail, "Delete failed  for %S. Error Code : %d. So lets try during reboot.", path.c_str(), error);
-    if (!MoveFileLong(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        const DWORD scheduleError = ::GetLastError();
-        LOG(LogLevel::Detail, "Failed to setup Deleting directory at reboot, %S. Error Code: %d", path.c_str(), scheduleError);
-        return scope.Result(scheduleError);
-    }
-    InstallContext().rebootPending = true;
-    LOG(LogLevel::Detail, "Deleting directory at reboot, %S", path.c_str());
-    return scope.Result(ERROR_SUCCESS);
+    return scope.Result(RemoveDirectoryNowOrAtRestart(kLogModule, path, true));
 }
 
 DWORD DirectoryOperation::Verify() {
@@ -53,4 +47,26 @@ DWORD DirectoryOperation::Verify() {
     }
     ConsolePrintf(L"\nVerification failed for existance of Directory %s.", path_.c_str());
     return ERROR_FILE_NOT_FOUND;
+}
+
+DWORD RemoveDirectoryNowOrAtRestart(const char* logModule, const std::wstring& path, bool reportRetry) {
+    const char* const kLogModule = logModule;   // the LOG lines below name the caller's module
+    const BOOL removed = ::RemoveDirectoryW(ExtendedPath(path, MAX_PATH).c_str());
+    const DWORD error = ResultFromBool(removed);
+    LOG(LogLevel::Detail, "RemoveDirectory %S  returned %d", path.c_str(), removed);
+    if (removed || IsPathNotFound(error)) return ERROR_SUCCESS;
+
+    if (reportRetry) {
+        LOG(LogLevel::Detail, "Delete failed  for %S. Error Code : %d. So lets try during reboot.", path.c_str(),
+            static_cast<int>(error));
+    }
+    if (!MoveFileLong(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        const DWORD scheduleError = ::GetLastError();
+        LOG(LogLevel::Detail, "Failed to setup Deleting directory at reboot, %S. Error Code: %d", path.c_str(),
+            static_cast<int>(scheduleError));
+        return scheduleError;
+    }
+    InstallContext().rebootPending = true;
+    LOG(LogLevel::Detail, "Deleting directory at reboot, %S", path.c_str());
+    return ERROR_SUCCESS;
 }

@@ -21,3 +21,8 @@ private:
     std::wstring path_;
     std::wstring operation_;
 };
+
+// Removes an empty directory now or, when it is there but cannot be removed now, at the next
+// restart (setting RebootPending): 0, or the error of scheduling it. The lines it logs carry
+// `logModule`, the caller's module name; `reportRetry` adds the line announcing the restart.
+DWORD RemoveDirectoryNowOrAtRestart(const char* logModule, const std::wstring& path, bool reportRetry);

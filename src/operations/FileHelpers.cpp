@@ -1,9 +1,12 @@
 #include "operations/FileHelpers.h"
 
 #include <new>
+#include <shlobj.h>
 #include <vector>
 #include "operations/FileDigest.h"
+#include "shell/Handles.h"
 #include "shell/Log.h"
+#include "shell/Result.h"
 
 static const char kLogModule[] = ".\\InstallHelper";
 
@@ -88,22 +91,109 @@ DWORD FullPathLong(const std::wstring& path, std::wstring& full) {
     return static_cast<DWORD>(full.size());
 }
 
-// An empty path counts as protected: emptying "" + "\*.*" would empty the current drive's root.
+namespace {
+
+void AddDirectory(std::vector<std::wstring>& directories, const std::wstring& directory) {
+    const std::wstring plain = WithoutTrailingBackslash(directory);
+    if (!plain.empty()) directories.push_back(plain);
+}
+
+// Every profile folder the machine knows, and the folder that holds them.
+void AddProfileDirectories(std::vector<std::wstring>& directories) {
+    const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    UniqueKey list;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, list.put()) != ERROR_SUCCESS) return;
+    auto addValue = [&directories](HKEY key, const wchar_t* subKey, const wchar_t* name) {
+        wchar_t buffer[MAX_PATH] = {};
+        DWORD size = sizeof(buffer) - sizeof(wchar_t);
+        if (::RegGetValueW(key, subKey, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, buffer, &size) ==
+            ERROR_SUCCESS) {
+            AddDirectory(directories, buffer);
+        }
+    };
+    for (const wchar_t* name : { L"ProfilesDirectory", L"Default", L"Public", L"AllUsersProfile" }) {
+        addValue(list.get(), nullptr, name);
+    }
+    wchar_t sid[256] = {};
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (::RegEnumKeyExW(list.get(), index, sid, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        addValue(list.get(), sid, L"ProfileImagePath");
+    }
+}
+
+} // namespace
+
+std::vector<std::wstring> ProtectedDirectories() {
+    std::vector<std::wstring> directories;
+    const int folders[] = {
+        CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
+        CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA, CSIDL_PROFILE,
+        CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_COMMON_DOCUMENTS,
+        CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_STARTMENU, CSIDL_COMMON_STARTMENU, CSIDL_PROGRAMS,
+        CSIDL_COMMON_PROGRAMS, CSIDL_FONTS,
+    };
+    for (const int folder : folders) {
+        wchar_t buffer[MAX_PATH] = {};
+        if (SUCCEEDED(::SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buffer))) {
+            AddDirectory(directories, buffer);
+            // The folder that holds the profiles.
+            if (folder == CSIDL_PROFILE) {
+                const std::wstring profile = WithoutTrailingBackslash(buffer);
+                const size_t slash = profile.rfind(L'\\');
+                if (slash != std::wstring::npos && slash > 2) AddDirectory(directories, profile.substr(0, slash));
+            }
+        }
+    }
+    wchar_t windows[MAX_PATH] = {};
+    const UINT windowsLength = ::GetWindowsDirectoryW(windows, MAX_PATH);
+    if (windowsLength > 0 && windowsLength < MAX_PATH) {
+        AddDirectory(directories, windows);
+        AddDirectory(directories, WithoutTrailingBackslash(windows) + L"\\Temp");
+    }
+    wchar_t system[MAX_PATH] = {};
+    const UINT systemLength = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (systemLength > 0 && systemLength < MAX_PATH) AddDirectory(directories, system);
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD tempLength = ::GetTempPathW(MAX_PATH + 1, temp);
+    if (tempLength > 0 && tempLength <= MAX_PATH) AddDirectory(directories, temp);
+    AddProfileDirectories(directories);
+    return directories;
+}
+
+bool IsAbsolutePathText(const std::wstring& path) {
+    if (path.size() >= 3 && IsDriveLetterColon(path.substr(0, 2)) && (path[2] == L'\\' || path[2] == L'/')) return true;
+    // "\\server\share": a server and a share name at least.
+    if (StartsWith(path, L"\\\\") && path.size() > 2 && path[2] != L'\\' && path[2] != L'?' && path[2] != L'.') {
+        const size_t share = path.find(L'\\', 2);
+        return share != std::wstring::npos && share + 1 < path.size() && path[share + 1] != L'\\';
+    }
+    return false;
+}
+
+bool IsUncShareRoot(const std::wstring& path) {
+    if (!StartsWith(path, L"\\\\")) return false;
+    const size_t share = path.find(L'\\', 2);
+    if (share == std::wstring::npos) return true;
+    const size_t below = path.find(L'\\', share + 1);
+    return below == std::wstring::npos || below + 1 == path.size();
+}
+
+// An empty path counts as protected: emptying "" + "\\*.*" would empty the current drive's root.
+// So does a relative one: what it names depends on the directory the program was started from.
 bool IsProtectedDirectory(const std::wstring& path) {
-    const std::wstring plain = WithoutLongPrefix(path);
-    if (plain.empty() || IsDriveLetterColon(plain)) return true;
+    std::wstring plain = WithoutLongPrefix(path);
+    if (StartsWith(plain, L"\\\\?\\UNC\\")) plain = L"\\\\" + plain.substr(8);
+    if (plain.empty() || IsDriveLetterColon(plain) || !IsAbsolutePathText(plain)) return true;
 
     std::wstring full;
-    if (FullPathLong(plain, full) == 0) return false;
+    if (FullPathLong(plain, full) == 0) return true;
     full = WithoutTrailingBackslash(WithoutLongPrefix(full));
-    if (full.empty() || IsDriveLetterColon(full)) return true;
-
-    wchar_t windows[MAX_PATH] = {};
-    wchar_t system[MAX_PATH] = {};
-    const UINT windowsLength = ::GetWindowsDirectoryW(windows, MAX_PATH);
-    const UINT systemLength = ::GetSystemDirectoryW(system, MAX_PATH);
-    if (windowsLength > 0 && windowsLength < MAX_PATH && SamePathText(full, WithoutTrailingBackslash(windows))) return true;
-    if (systemLength > 0 && systemLength < MAX_PATH && SamePathText(full, WithoutTrailingBackslash(system))) return true;
+    if (StartsWith(full, L"\\\\?\\UNC\\")) full = L"\\\\" + full.substr(8);
+    if (full.empty() || IsDriveLetterColon(full) || IsUncShareRoot(full)) return true;
+    for (const auto& directory : ProtectedDirectories()) {
+        if (SamePathText(full, directory)) return true;
+    }
     return false;
 }
 
@@ -111,8 +201,15 @@ namespace InstallHelper {
 
 DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target) {
     FunctionScope scope(kLogModule, "InstallHelper::CopyAndReplaceFile");
-    if (CopyFileLong(source, target, FALSE)) return scope.Result(ERROR_SUCCESS);
-    return scope.Result(::GetLastError());
+    if (!CopyFileLong(source, target, FALSE)) return scope.Result(::GetLastError());
+    // The copy keeps the source's attributes; a payload read from read-only media must not leave
+    // installed files that every later repair and uninstall can only replace at a restart.
+    const std::wstring path = ExtendedPath(target, MAX_PATH);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    return scope.Result(static_cast<DWORD>(ERROR_SUCCESS));
 }
 
 DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {
@@ -124,9 +221,11 @@ DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {
         if (copied != ERROR_SUCCESS) {
             // Never leave the target missing: put the original back and report the copy's error.
             if (!MoveFileLong(aside, &target, MOVEFILE_REPLACE_EXISTING)) {
-                LOG(LogLevel::Detail, "Failed to restore %S from %S. Error Code: %d", target.c_str(), aside.c_str(), ::GetLastError());
+                LOG(LogLevel::Detail, "Failed to restore %S from %S. Error Code: %d", target.c_str(), aside.c_str(),
+                    static_cast<int>(::GetLastError()));
             } else {
-                LOG(LogLevel::Detail, "Copy failed with error code %d, restored %S", copied, target.c_str());
+                LOG(LogLevel::Detail, "Copy failed with error code %d, restored %S", static_cast<int>(copied),
+                    target.c_str());
             }
             return scope.Result(copied);
         }
@@ -134,17 +233,19 @@ DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {
         return scope.Result(ERROR_SUCCESS);
     }
 
-    LOG(LogLevel::Detail, "MoveFile failed with error code %d, attempting MoveFileEx", ::GetLastError());
+    LOG(LogLevel::Detail, "MoveFile failed with error code %d, attempting MoveFileEx",
+        static_cast<int>(::GetLastError()));
     aside += L"_";
     const DWORD staged = CopyAndReplaceFile(source, aside);
     // Without the staged copy the restart would have nothing to put in place.
     if (staged != ERROR_SUCCESS) {
-        LOG(LogLevel::Detail, "Failed to stage %S for copy at reboot. Error Code: %d", aside.c_str(), staged);
+        LOG(LogLevel::Detail, "Failed to stage %S for copy at reboot. Error Code: %d", aside.c_str(),
+            static_cast<int>(staged));
         return scope.Result(staged);
     }
     if (!MoveFileLong(aside, &target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
         const DWORD error = ::GetLastError();
-        LOG(LogLevel::Detail, "MoveFileEx failed with error code %d", error);
+        LOG(LogLevel::Detail, "MoveFileEx failed with error code %d", static_cast<int>(error));
         return scope.Result(error);
     }
     return scope.Result(ERROR_SUCCESS);
@@ -153,10 +254,10 @@ DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {
 int IsFileUpgradeable(const std::wstring& installed, const std::wstring& candidate) {
     FunctionScope scope(kLogModule, "InstallHelper::IsFileUpgradeable");
     std::wstring installedVersion;
-    if (GetFileVersionText(installed, installedVersion) != ERROR_SUCCESS || installedVersion.empty()) return static_cast<int>(scope.Result(0));
+    if (GetFileVersionText(installed, installedVersion) != ERROR_SUCCESS || installedVersion.empty()) return scope.Result(0);
     std::wstring candidateVersion;
-    if (GetFileVersionText(candidate, candidateVersion) != ERROR_SUCCESS || candidateVersion.empty()) return static_cast<int>(scope.Result(0));
-    return static_cast<int>(scope.Result(static_cast<DWORD>(IsVersionGreater(installedVersion, candidateVersion))));
+    if (GetFileVersionText(candidate, candidateVersion) != ERROR_SUCCESS || candidateVersion.empty()) return scope.Result(0);
+    return scope.Result(IsVersionGreater(installedVersion, candidateVersion));
 }
 
 } // namespace InstallHelper

@@ -3,6 +3,7 @@
 // the Windows file calls, the program directory, and the copy/replace/restart helpers.
 #include <windows.h>
 #include <string>
+#include <vector>
 #include "shell/ProgramDirectory.h"
 
 // The long-path form of `path` when it is longer than `limit` ("\\?\" or "\\?\UNC\" prefix).
@@ -17,9 +18,18 @@ bool IsDirectoryPath(const std::wstring& path);
 DWORD FullPathLong(const std::wstring& path, std::wstring& full);
 
 
-// A drive root, the Windows directory or the system directory (whatever the spelling, trailing
-// backslash or long-path prefix): directories that no install step may empty or remove.
+// Directories that no install step may empty or remove, whatever the spelling (trailing
+// backslash, long-path prefix, letter case): a drive root, a UNC share root (\\server\share),
+// any path that is not absolute, the Windows, system and temporary directories, and the
+// well-known shell folders (Program Files, ProgramData, the Users folder and every profile, the
+// common and per-user Desktop, Documents, AppData, Start menu).
 bool IsProtectedDirectory(const std::wstring& path);
+// The machine's system and shell folders of that list, without trailing backslashes.
+std::vector<std::wstring> ProtectedDirectories();
+// "X:\..." or "\\server\share...".
+bool IsAbsolutePathText(const std::wstring& path);
+// "\\server" or "\\server\share", with nothing below the share.
+bool IsUncShareRoot(const std::wstring& path);
 
 namespace InstallHelper {
 // CopyFileW over any existing target: 0 or GetLastError().

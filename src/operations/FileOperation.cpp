@@ -3,10 +3,13 @@
 #include <shlobj.h>
 #include <cwctype>
 #include "engine/InstallContext.h"
+#include "engine/InstallJournal.h"
 #include "operations/FileDigest.h"
 #include "operations/FileHelpers.h"
+#include "operations/NameRules.h"
 #include "shell/Console.h"
 #include "shell/Log.h"
+#include "shell/Result.h"
 #include "xml/Binding.h"
 
 static const char kLogModule[] = ".\\FileOperation";
@@ -42,6 +45,9 @@ void FileOperation::Bind(const XmlNode& node) {
     BindAttribute(node, L"sha256", sha256_);
     BindAttribute(node, L"platform", platform_);
     BindText(node, fileName_);
+    RejectIfUnsafe(L"FileOperation", L"name", fileName_, CheckRelativeName(fileName_));
+    RejectIfUnsafe(L"FileOperation", L"source", source_, CheckRelativeName(source_));
+    RejectIfUnsafe(L"FileOperation", L"destination", destination_, CheckPathText(destination_));
 }
 
 std::wstring FileOperation::SourcePath() const {
@@ -62,11 +68,25 @@ DWORD FileOperation::Install() {
     FunctionScope scope(kLogModule, "FileOperation::Install");
     const std::wstring source = SourcePath();
     const std::wstring target = TargetPath();
+    InstallJournal* journal = ActiveInstallJournal();
     if (!destination_.empty()) {
-        const int created = ::SHCreateDirectoryExW(nullptr, destination_.c_str(), nullptr);
-        if (created != ERROR_SUCCESS && created != ERROR_FILE_EXISTS && created != ERROR_ALREADY_EXISTS) {
-            LOG(LogLevel::Detail, "Failed to create the directory structure while installing File: %S", fileName_.c_str());
-            return scope.Result(static_cast<DWORD>(created));
+        const auto missing = journal ? InstallJournal::MissingDirectories(destination_) : std::vector<std::wstring>();
+        const DWORD created = static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, destination_.c_str(), nullptr));
+        if (journal) journal->DirectoriesCreated(missing);
+        if (!IsDirectoryCreated(created)) {
+            LOG(LogLevel::Detail, "Failed to create the directory structure while installing File: %S",
+                fileName_.c_str());
+            return scope.Result(created);
+        }
+    }
+    if (journal) {
+        // A file that is there already is copied aside first, so that a failed install can put
+        // it back; without that copy it is not overwritten.
+        const DWORD kept = journal->BeforeFileWrite(target);
+        if (kept != ERROR_SUCCESS) {
+            LOG(LogLevel::Error, "Failed to keep a copy of %S for the rollback. Error Code: %d", target.c_str(),
+                static_cast<int>(kept));
+            return scope.Result(kept);
         }
     }
 
@@ -94,19 +114,19 @@ DWORD FileOperation::UnInstall() {
     FunctionScope scope(kLogModule, "FileOperation::UnInstall");
     const std::wstring target = TargetPath();
     DWORD result = ERROR_SUCCESS;
-    if (!DeleteFileLong(target)) {
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-            if (MoveFileLong(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-                InstallContext().rebootPending = true;
-                LOG(LogLevel::Detail, "Deleting file at reboot, %S", target.c_str());
-            } else {
-                result = ::GetLastError();
-                LOG(LogLevel::Detail, "Failed to setup file delete at reboot, %S. Error Code: %d", target.c_str(), result);
-            }
+    const DWORD deleted = ResultFromBool(DeleteFileLong(target));
+    if (deleted != ERROR_SUCCESS && !IsPathNotFound(deleted)) {
+        result = ResultFromBool(MoveFileLong(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+        if (result == ERROR_SUCCESS) {
+            InstallContext().rebootPending = true;
+            InstallContext().deletedAtRestart.push_back(target);
+            LOG(LogLevel::Detail, "Deleting file at reboot, %S", target.c_str());
+        } else {
+            LOG(LogLevel::Detail, "Failed to setup file delete at reboot, %S. Error Code: %d", target.c_str(),
+                static_cast<int>(result));
         }
     }
-    LOG(LogLevel::Detail, "Deleted File %S. Result code %d", target.c_str(), result);
+    LOG(LogLevel::Detail, "Deleted File %S. Result code %d", target.c_str(), static_cast<int>(result));
     return scope.Result(result);
 }
 
@@ -120,7 +140,7 @@ DWORD FileOperation::Repair() {
     }
     const DWORD result = Install();
     if (result != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "Failed to repair File %S, Error Code: %d", fileName_.c_str(), result);
+        LOG(LogLevel::Error, "Failed to repair File %S, Error Code: %d", fileName_.c_str(), static_cast<int>(result));
         return scope.Result(result);
     }
     // A driver file replaced now is loaded again only after a restart.

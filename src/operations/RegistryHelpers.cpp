@@ -30,6 +30,11 @@ bool KeyExists(HKEY root, const std::wstring& subKey) {
     return ::RegOpenKeyW(root, subKey.c_str(), key.put()) == ERROR_SUCCESS;
 }
 
+bool KeyOpensWithFullAccess(HKEY root, const std::wstring& subKey) {
+    UniqueKey key;
+    return ::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
+}
+
 bool ValueExists(HKEY key, const std::wstring& name) {
     return ::RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }

@@ -8,6 +8,8 @@
 DWORD ParseKeyPath(const std::wstring& keyPath, HKEY& root, std::wstring& subKey);
 
 bool KeyExists(HKEY root, const std::wstring& subKey);
+// The key opens with full access (KEY_ALL_ACCESS); it is closed again at once.
+bool KeyOpensWithFullAccess(HKEY root, const std::wstring& subKey);
 bool ValueExists(HKEY key, const std::wstring& name);
 bool ReadRawValue(HKEY key, const std::wstring& name, std::vector<BYTE>& data, DWORD& size);
 // True when the raw read succeeded; `value` is set only for data of exactly four bytes.

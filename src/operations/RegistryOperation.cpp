@@ -5,11 +5,13 @@
 #include <cstring>
 #include <vector>
 #include <shlwapi.h>
+#include "engine/InstallJournal.h"
 #include "operations/RegistryHelpers.h"
 #include "policy/InstallOverrideTable.h"
 #include "shell/Console.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"
+#include "shell/Result.h"
 #include "xml/Binding.h"
 
 static const char kLogModule[] = ".\\RegistryOperation";
@@ -29,6 +31,31 @@ DWORD DwordFromDataText(const std::wstring& text) {
     return number;
 }
 
+DWORD DwordOf(const std::vector<BYTE>& bytes) {
+    DWORD number = 0;
+    std::memcpy(&number, bytes.data(), sizeof(number));
+    return number;
+}
+
+// An installed content version stays: where the key holds the value as a REG_DWORD, its number
+// replaces the document's.
+void KeepInstalledContentVersion(HKEY key, const std::wstring& name, std::vector<BYTE>& bytes) {
+    DWORD storedType = REG_NONE;
+    DWORD stored = 0;
+    DWORD size = sizeof(stored);
+    if (::RegQueryValueExW(key, name.c_str(), nullptr, &storedType, reinterpret_cast<BYTE*>(&stored), &size) ==
+            ERROR_SUCCESS &&
+        storedType == REG_DWORD && size == sizeof(stored)) {
+        std::memcpy(bytes.data(), &stored, sizeof(stored));
+    }
+}
+
+template <typename Unit>
+std::vector<BYTE> BytesOf(const Unit* units, size_t count) {
+    const BYTE* first = reinterpret_cast<const BYTE*>(units);
+    return std::vector<BYTE>(first, first + count * sizeof(Unit));
+}
+
 // The type and length of a stored value; false when it does not exist.
 bool StoredValueShape(HKEY key, const std::wstring& name, DWORD& type, DWORD& size) {
     type = REG_NONE;
@@ -43,6 +70,27 @@ bool StoredValueShape(HKEY key, const std::wstring& name, DWORD& type, DWORD& si
 RegValue::RegValue(std::wstring keyPath, std::wstring name, std::wstring type, std::wstring data, bool keepExisting)
     : type_(std::move(type)), name_(std::move(name)), data_(std::move(data)), keyPath_(std::move(keyPath)),
       keepExisting_(keepExisting) {}
+
+RegValue::Encoded RegValue::Encode(const std::wstring& type, const std::wstring& data) {
+    Encoded value;
+    if (type == L"DWORD") {
+        const DWORD number = DwordFromDataText(data);
+        value.type = REG_DWORD;
+        value.bytes = BytesOf(&number, 1);
+    } else if (type == L"SZ") {
+        value.type = REG_SZ;
+        value.bytes = BytesOf(data.c_str(), data.size() + 1);   // with the terminating NUL
+    } else if (type == L"MULTI_SZ") {
+        value.type = REG_MULTI_SZ;
+        if (data.size() > kMaxValueLength) {
+            value.error = ERROR_INVALID_DATA;
+            return value;
+        }
+        const std::wstring units = EncodeMultiSzText(data);
+        value.bytes = BytesOf(units.data(), units.size());
+    }
+    return value;
+}
 
 void RegValue::Bind(const XmlNode& node) {
     BindAttribute(node, L"type", type_);
@@ -61,13 +109,17 @@ DWORD RegValue::Install() {
     const DWORD parsed = ParseKeyPath(keyPath_, root, subKey);
     if (parsed != ERROR_SUCCESS) return scope.Result(parsed);
 
+    InstallJournal* journal = ActiveInstallJournal();
+    const std::wstring firstMissing = journal ? InstallJournal::FirstMissingKey(root, subKey) : std::wstring();
     UniqueKey key;
     const LSTATUS created = ::RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                               nullptr, key.put(), nullptr);
     if (created != ERROR_SUCCESS) {
-        LOG(LogLevel::Detail, "Failed to create or open Sub key: %S. Error Code %d", subKey.c_str(), created);
-        return scope.Result(static_cast<DWORD>(created));
+        LOG(LogLevel::Detail, "Failed to create or open Sub key: %S. Error Code %d", subKey.c_str(),
+            static_cast<int>(created));
+        return scope.Result(ResultFromStatus(created));
     }
+    if (journal) journal->KeyCreated(root, firstMissing);
     LOG(LogLevel::Detail, "Created or Opened the Sub key : %S.", subKey.c_str());
 
     if (InstallOverrideTable::HasOverride(name_)) data_ = InstallOverrideTable::GetOverride(name_);
@@ -77,48 +129,33 @@ DWORD RegValue::Install() {
         return scope.Result(ERROR_SUCCESS);
     }
 
+    if (type_ == L"SZ") ReplaceEnvVariable(data_);
+    Encoded value = Encode(type_, data_);
+    if (value.error != ERROR_SUCCESS) {
+        // The one text Encode refuses: a MULTI_SZ beyond the registry's value length.
+        LOG(LogLevel::Detail,
+            "Failed to set the MULTI_SZ value for registry key: %S\\%S. Length is longer than MAX_VALUE_LENGTH(16383).",
+            subKey.c_str(), name_.c_str());
+        return scope.Result(value.error);
+    }
+    if (journal && value.type != REG_NONE) journal->BeforeValueWrite(key.get(), root, subKey, name_);
     LSTATUS written = ERROR_SUCCESS;
-    if (type_ == L"DWORD") {
-        DWORD number = DwordFromDataText(data_);
-        if (IsContentVersionName(name_)) {
-            // An installed content version stays; only a machine without one gets the document's.
-            DWORD storedType = REG_NONE;
-            DWORD stored = 0;
-            DWORD size = sizeof(stored);
-            if (::RegQueryValueExW(key.get(), name_.c_str(), nullptr, &storedType, reinterpret_cast<BYTE*>(&stored), &size) ==
-                    ERROR_SUCCESS &&
-                storedType == REG_DWORD && size == sizeof(stored)) {
-                number = stored;
-            }
-        }
-        written = ::RegSetValueExW(key.get(), name_.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
-        if (written == ERROR_SUCCESS) {
-            LOG(LogLevel::Detail, "Succeeded set the value for registry key: %S\\%S. Value %d", subKey.c_str(), name_.c_str(), number);
-        }
-    } else if (type_ == L"SZ") {
-        ReplaceEnvVariable(data_);
-        written = ::RegSetValueExW(key.get(), name_.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data_.c_str()),
-                                   static_cast<DWORD>(data_.size() * sizeof(wchar_t) + sizeof(wchar_t)));
-        if (written == ERROR_SUCCESS) {
-            LOG(LogLevel::Detail, "Succeeded set the value for registry key: %S\\%S. Value %S", subKey.c_str(), name_.c_str(), data_.c_str());
-        }
-    } else if (type_ == L"MULTI_SZ") {
-        if (data_.size() > kMaxValueLength) {
-            LOG(LogLevel::Detail,
-                "Failed to set the MULTI_SZ value for registry key: %S\\%S. Length is longer than MAX_VALUE_LENGTH(16383).",
-                subKey.c_str(), name_.c_str());
-            return scope.Result(ERROR_INVALID_DATA);
-        }
-        const std::wstring units = EncodeMultiSzText(data_);
-        written = ::RegSetValueExW(key.get(), name_.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(units.data()),
-                                   static_cast<DWORD>(units.size() * sizeof(wchar_t)));
-        if (written == ERROR_SUCCESS) {
-            LOG(LogLevel::Detail, "Succeeded set the value for registry key: %S\\%S. Value %S", subKey.c_str(), name_.c_str(), data_.c_str());
+    if (value.type != REG_NONE) {
+        if (value.type == REG_DWORD && IsContentVersionName(name_)) KeepInstalledContentVersion(key.get(), name_, value.bytes);
+        written = ::RegSetValueExW(key.get(), name_.c_str(), 0, value.type, value.bytes.data(),
+                                   static_cast<DWORD>(value.bytes.size()));
+        if (written == ERROR_SUCCESS && value.type == REG_DWORD) {
+            LOG(LogLevel::Detail, "Succeeded set the value for registry key: %S\\%S. Value %d", subKey.c_str(), name_.c_str(),
+                static_cast<int>(DwordOf(value.bytes)));
+        } else if (written == ERROR_SUCCESS) {
+            LOG(LogLevel::Detail, "Succeeded set the value for registry key: %S\\%S. Value %S", subKey.c_str(), name_.c_str(),
+                data_.c_str());
         }
     }
     if (written != ERROR_SUCCESS) {
-        LOG(LogLevel::Detail, "Failed to set the value for registry key: %S\\%S. Error Code %d", subKey.c_str(), name_.c_str(), written);
-        return scope.Result(static_cast<DWORD>(written));
+        LOG(LogLevel::Detail, "Failed to set the value for registry key: %S\\%S. Error Code %d", subKey.c_str(),
+            name_.c_str(), static_cast<int>(written));
+        return scope.Result(ResultFromStatus(written));
     }
 
     key.reset();
@@ -138,7 +175,7 @@ DWORD RegValue::Verify() {
     const LSTATUS opened = ::RegOpenKeyW(root, subKey.c_str(), key.put());
     if (opened != ERROR_SUCCESS) {
         ConsolePrintf(L"\nFailed to open registry key %s. Error code %u", keyPath_.c_str(), static_cast<unsigned>(opened));
-        return static_cast<DWORD>(opened);
+        return ResultFromStatus(opened);
     }
 
     DWORD storedType = REG_NONE;
@@ -150,15 +187,18 @@ DWORD RegValue::Verify() {
 
     if (InstallOverrideTable::HasOverride(name_)) data_ = InstallOverrideTable::GetOverride(name_);
 
+    // The comparisons are the verify's own (the number read as wcstoul reads it, the stored
+    // strings joined again): only the registry type comes from the encoding.
+    const DWORD expectedType = Encode(type_, data_).type;
     bool match = false;
     if (exists && keepExisting_) {
         // Install leaves an existing value alone whatever it holds.
         match = true;
-    } else if (exists && type_ == L"DWORD" && IsContentVersionName(name_) && storedType == REG_DWORD &&
+    } else if (exists && expectedType == REG_DWORD && IsContentVersionName(name_) && storedType == REG_DWORD &&
                storedSize == sizeof(DWORD)) {
         // Install keeps the installed content version whatever its number.
         match = true;
-    } else if (exists && type_ == L"DWORD") {
+    } else if (exists && expectedType == REG_DWORD) {
         std::vector<BYTE> data;
         DWORD size = 0;
         if (ReadRawValue(key.get(), name_, data, size) && size == sizeof(DWORD)) {
@@ -166,11 +206,11 @@ DWORD RegValue::Verify() {
             std::memcpy(&stored, data.data(), sizeof(stored));
             match = stored == static_cast<DWORD>(wcstoul(data_.c_str(), nullptr, 10));
         }
-    } else if (exists && type_ == L"SZ") {
+    } else if (exists && expectedType == REG_SZ) {
         ReplaceEnvVariable(data_);
         std::wstring stored;
         match = ReadStringValue(key.get(), name_, stored) && stored == data_;
-    } else if (exists && type_ == L"MULTI_SZ") {
+    } else if (exists && expectedType == REG_MULTI_SZ) {
         std::vector<std::wstring> stored;
         match = ReadMultiStringValue(key.get(), name_, stored) && JoinMultiSzText(stored) == data_;
     }
@@ -227,7 +267,7 @@ DWORD RegKey::UnInstall() {
             result = ERROR_INVALID_PARAMETER;
         } else {
             LOG(LogLevel::Detail, "Deleting Registry Key %S", subKey.c_str());
-            result = static_cast<DWORD>(::SHDeleteKeyW(root, subKey.c_str()));
+            result = ResultFromStatus(::SHDeleteKeyW(root, subKey.c_str()));
             // A key that is already gone is what the removal is for (an earlier key of the same
             // document may have held it): not a failure of the uninstall.
             if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
@@ -282,14 +322,14 @@ DWORD RegistryOperation::Install() {
 
 DWORD RegistryOperation::UnInstall() {
     FunctionScope scope(kLogModule, "RegistryOperation::UnInstall");
-    LOG(LogLevel::Detail, "%s", "Begin Uninstalling RegistryOperation");
+    LOG(LogLevel::Detail, "Begin Uninstalling RegistryOperation");
     DWORD result = ERROR_SUCCESS;
     for (const auto& key : keys_) {
         result = key->UnInstall();
-        if (result != ERROR_SUCCESS) LOG(LogLevel::Debug, "RegistryKey UnInstall Failed. Error Code: %d", result);
+        if (result != ERROR_SUCCESS) LOG(LogLevel::Debug, "RegistryKey UnInstall Failed. Error Code: %d", static_cast<int>(result));
         else LOG(LogLevel::Debug, "RegistryKey UnInstall Successful.");
     }
-    LOG(LogLevel::Detail, "%s", "End Uninstalling RegistryOperation");
+    LOG(LogLevel::Detail, "End Uninstalling RegistryOperation");
     return scope.Result(result);
 }
 
@@ -299,7 +339,8 @@ DWORD RegistryOperation::Repair() {
     for (const auto& key : keys_) {
         const DWORD result = key->Repair();
         if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while repairing Registry %S, Error Code: %d", key->KeyPath().c_str(), result);
+            LOG(LogLevel::Error, "Error while repairing Registry %S, Error Code: %d", key->KeyPath().c_str(),
+                static_cast<int>(result));
             if (first == ERROR_SUCCESS) first = result;
         }
     }
@@ -311,7 +352,8 @@ DWORD RegistryOperation::Upgrade() {
     for (const auto& key : keys_) {
         const DWORD result = key->Upgrade();
         if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while Upgrading Registry %S, Error Code: %d", key->KeyPath().c_str(), result);
+            LOG(LogLevel::Error, "Error while Upgrading Registry %S, Error Code: %d", key->KeyPath().c_str(),
+                static_cast<int>(result));
             return scope.Result(result);
         }
     }

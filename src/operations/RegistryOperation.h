@@ -14,6 +14,19 @@ public:
     // Empty type and name create the key alone.
     RegValue(std::wstring keyPath, std::wstring name, std::wstring type, std::wstring data, bool keepExisting);
 
+    // A data text as the registry stores it. `type` is REG_NONE, with no bytes, for a type word
+    // other than "DWORD", "SZ" and "MULTI_SZ" (nothing is written); `error` is ERROR_INVALID_DATA,
+    // with no bytes, for a MULTI_SZ text of more than 16383 characters.
+    struct Encoded {
+        DWORD type = REG_NONE;
+        std::vector<BYTE> bytes;
+        DWORD error = ERROR_SUCCESS;
+    };
+    // DWORD: the number the text starts with as "%u" reads it (0 when none), 4 bytes; SZ: the
+    // text and its terminating NUL; MULTI_SZ: the text with one NUL for each "\0" pair, then two
+    // NULs. No variable is expanded and no override applied: the caller does both first.
+    static Encoded Encode(const std::wstring& type, const std::wstring& data);
+
     static const wchar_t* ElementName() { return L"RegValue"; }
     void Bind(const XmlNode& node);
 

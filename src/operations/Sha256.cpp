@@ -5,8 +5,10 @@
 
 #if defined(_MSC_VER)
 #include <intrin.h>
+#include <immintrin.h>
 #else
 #include <cpuid.h>
+#include <immintrin.h>
 #endif
 
 alignas(16) const uint32_t kSha256RoundConstants[64] = {
@@ -37,48 +39,113 @@ bool ResolveExtensions() {
     return available;
 }
 
+bool ResolveAvx2() {
+    static const bool available = CpuHasAvx2();
+    return available;
+}
+
+inline uint32_t BigSigma0(uint32_t x) { return RotateRight(x, 2) ^ RotateRight(x, 13) ^ RotateRight(x, 22); }
+inline uint32_t BigSigma1(uint32_t x) { return RotateRight(x, 6) ^ RotateRight(x, 11) ^ RotateRight(x, 25); }
+inline uint32_t SmallSigma0(uint32_t x) { return RotateRight(x, 7) ^ RotateRight(x, 18) ^ (x >> 3); }
+inline uint32_t SmallSigma1(uint32_t x) { return RotateRight(x, 17) ^ RotateRight(x, 19) ^ (x >> 10); }
+
+// One round with the roles of the eight working variables passed in rotated order: `d` becomes
+// the new e and `h` the new a, so eight calls with the arguments shifted by one bring every
+// variable back to its own name. `wk` is the message word plus the round constant. `bc` holds
+// b ^ c on entry and a ^ b on return, which is b ^ c of the next round.
+inline void Round(uint32_t a, uint32_t b, uint32_t& d, uint32_t e, uint32_t f, uint32_t g, uint32_t& h, uint32_t& bc,
+                  uint32_t wk) {
+    h += wk + BigSigma1(e) + (g ^ (e & (f ^ g)));
+    d += h;
+    const uint32_t ab = a ^ b;
+    h += BigSigma0(a) + ((ab & bc) ^ b);
+    bc = ab;
+}
+
+// Message word t >= 16 in the 16-word ring: w[t mod 16] holds w[t-16] until it is replaced.
+inline uint32_t NextWord(uint32_t (&w)[16], int i) {
+    w[i & 15] += SmallSigma1(w[(i + 14) & 15]) + w[(i + 9) & 15] + SmallSigma0(w[(i + 1) & 15]);
+    return w[i & 15];
+}
+
 } // namespace
 
+// Portable C++: the rounds unrolled sixteen at a time, the message schedule computed on the fly
+// in a ring of sixteen words.
 void Sha256BlocksPortable(uint32_t state[8], const uint8_t* data, size_t count) {
-    uint32_t w[64];
+    uint32_t w[16];
     for (; count > 0; --count, data += 64) {
-        for (int t = 0; t < 16; ++t) w[t] = LoadBigEndian(data + 4 * t);
-        for (int t = 16; t < 64; ++t) {
-            const uint32_t s0 = RotateRight(w[t - 15], 7) ^ RotateRight(w[t - 15], 18) ^ (w[t - 15] >> 3);
-            const uint32_t s1 = RotateRight(w[t - 2], 17) ^ RotateRight(w[t - 2], 19) ^ (w[t - 2] >> 10);
-            w[t] = w[t - 16] + s0 + w[t - 7] + s1;
-        }
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-        for (int t = 0; t < 64; ++t) {
-            const uint32_t s1 = RotateRight(e, 6) ^ RotateRight(e, 11) ^ RotateRight(e, 25);
-            const uint32_t choose = (e & f) ^ (~e & g);
-            const uint32_t t1 = h + s1 + choose + kSha256RoundConstants[t] + w[t];
-            const uint32_t s0 = RotateRight(a, 2) ^ RotateRight(a, 13) ^ RotateRight(a, 22);
-            const uint32_t majority = (a & b) ^ (a & c) ^ (b & c);
-            const uint32_t t2 = s0 + majority;
-            h = g; g = f; f = e; e = d + t1;
-            d = c; c = b; b = a; a = t1 + t2;
+        uint32_t bc = b ^ c;
+        Round(a, b, d, e, f, g, h, bc, kSha256RoundConstants[0] + (w[0] = LoadBigEndian(data + 0)));
+        Round(h, a, c, d, e, f, g, bc, kSha256RoundConstants[1] + (w[1] = LoadBigEndian(data + 4)));
+        Round(g, h, b, c, d, e, f, bc, kSha256RoundConstants[2] + (w[2] = LoadBigEndian(data + 8)));
+        Round(f, g, a, b, c, d, e, bc, kSha256RoundConstants[3] + (w[3] = LoadBigEndian(data + 12)));
+        Round(e, f, h, a, b, c, d, bc, kSha256RoundConstants[4] + (w[4] = LoadBigEndian(data + 16)));
+        Round(d, e, g, h, a, b, c, bc, kSha256RoundConstants[5] + (w[5] = LoadBigEndian(data + 20)));
+        Round(c, d, f, g, h, a, b, bc, kSha256RoundConstants[6] + (w[6] = LoadBigEndian(data + 24)));
+        Round(b, c, e, f, g, h, a, bc, kSha256RoundConstants[7] + (w[7] = LoadBigEndian(data + 28)));
+        Round(a, b, d, e, f, g, h, bc, kSha256RoundConstants[8] + (w[8] = LoadBigEndian(data + 32)));
+        Round(h, a, c, d, e, f, g, bc, kSha256RoundConstants[9] + (w[9] = LoadBigEndian(data + 36)));
+        Round(g, h, b, c, d, e, f, bc, kSha256RoundConstants[10] + (w[10] = LoadBigEndian(data + 40)));
+        Round(f, g, a, b, c, d, e, bc, kSha256RoundConstants[11] + (w[11] = LoadBigEndian(data + 44)));
+        Round(e, f, h, a, b, c, d, bc, kSha256RoundConstants[12] + (w[12] = LoadBigEndian(data + 48)));
+        Round(d, e, g, h, a, b, c, bc, kSha256RoundConstants[13] + (w[13] = LoadBigEndian(data + 52)));
+        Round(c, d, f, g, h, a, b, bc, kSha256RoundConstants[14] + (w[14] = LoadBigEndian(data + 56)));
+        Round(b, c, e, f, g, h, a, bc, kSha256RoundConstants[15] + (w[15] = LoadBigEndian(data + 60)));
+        for (int t = 16; t < 64; t += 16) {
+            const uint32_t* k = kSha256RoundConstants + t;
+            Round(a, b, d, e, f, g, h, bc, k[0] + NextWord(w, 0));
+            Round(h, a, c, d, e, f, g, bc, k[1] + NextWord(w, 1));
+            Round(g, h, b, c, d, e, f, bc, k[2] + NextWord(w, 2));
+            Round(f, g, a, b, c, d, e, bc, k[3] + NextWord(w, 3));
+            Round(e, f, h, a, b, c, d, bc, k[4] + NextWord(w, 4));
+            Round(d, e, g, h, a, b, c, bc, k[5] + NextWord(w, 5));
+            Round(c, d, f, g, h, a, b, bc, k[6] + NextWord(w, 6));
+            Round(b, c, e, f, g, h, a, bc, k[7] + NextWord(w, 7));
+            Round(a, b, d, e, f, g, h, bc, k[8] + NextWord(w, 8));
+            Round(h, a, c, d, e, f, g, bc, k[9] + NextWord(w, 9));
+            Round(g, h, b, c, d, e, f, bc, k[10] + NextWord(w, 10));
+            Round(f, g, a, b, c, d, e, bc, k[11] + NextWord(w, 11));
+            Round(e, f, h, a, b, c, d, bc, k[12] + NextWord(w, 12));
+            Round(d, e, g, h, a, b, c, bc, k[13] + NextWord(w, 13));
+            Round(c, d, f, g, h, a, b, bc, k[14] + NextWord(w, 14));
+            Round(b, c, e, f, g, h, a, bc, k[15] + NextWord(w, 15));
         }
         state[0] += a; state[1] += b; state[2] += c; state[3] += d;
         state[4] += e; state[5] += f; state[6] += g; state[7] += h;
     }
 }
 
-bool Sha256::ShaExtensionsAvailable() { return ResolveExtensions(); }
-
-// Auto picks the extension path when the processor has it; asking for the extension path on a
-// processor without it falls back to the portable one, so ActivePath() tells what runs.
-Sha256::Sha256(Path path) : path_(path) {
-    if (path_ == Path::Auto || path_ == Path::ShaExtensions) {
-        path_ = ShaExtensionsAvailable() ? Path::ShaExtensions : Path::Portable;
+Sha256::Path ChooseSha256Path(Sha256::Path requested, bool shaExtensions, bool avx2) {
+    switch (requested) {
+    case Sha256::Path::Auto:
+        return shaExtensions ? Sha256::Path::ShaExtensions : avx2 ? Sha256::Path::Avx2 : Sha256::Path::Portable;
+    case Sha256::Path::ShaExtensions:
+        return shaExtensions ? requested : Sha256::Path::Portable;
+    case Sha256::Path::Avx2:
+        return avx2 ? requested : Sha256::Path::Portable;
+    default:
+        return Sha256::Path::Portable;
     }
+}
+
+bool Sha256::ShaExtensionsAvailable() { return ResolveExtensions(); }
+bool Sha256::Avx2Available() { return ResolveAvx2(); }
+
+// Asking for a path the processor lacks falls back to the portable one, so ActivePath() tells
+// what runs.
+Sha256::Sha256(Path path) : path_(ChooseSha256Path(path, ShaExtensionsAvailable(), Avx2Available())) {
     std::memcpy(state_, kInitialState, sizeof(state_));
 }
 
 void Sha256::Blocks(const uint8_t* data, size_t count) {
-    if (path_ == Path::ShaExtensions) Sha256BlocksShaExtensions(state_, data, count);
-    else Sha256BlocksPortable(state_, data, count);
+    switch (path_) {
+    case Path::ShaExtensions: Sha256BlocksShaExtensions(state_, data, count); break;
+    case Path::Avx2: Sha256BlocksAvx2(state_, data, count); break;
+    default: Sha256BlocksPortable(state_, data, count); break;
+    }
 }
 
 void Sha256::Update(const void* data, size_t size) {
@@ -154,5 +221,35 @@ bool CpuHasShaExtensions() {
     const bool sse41 = (ecx & (1u << 19)) != 0;
     __cpuid_count(7, 0, eax, ebx, ecx, edx);
     return sse41 && (ebx & (1u << 29)) != 0;
+}
+#endif
+
+#if defined(_MSC_VER)
+bool CpuHasAvx2() {
+    int leaf0[4] = {};
+    __cpuid(leaf0, 0);
+    if (leaf0[0] < 7) return false;
+    int leaf1[4] = {};
+    __cpuid(leaf1, 1);
+    const int osxsaveAndAvx = (1 << 27) | (1 << 28);
+    if ((leaf1[2] & osxsaveAndAvx) != osxsaveAndAvx) return false;
+    if ((_xgetbv(0) & 6) != 6) return false;
+    int leaf7[4] = {};
+    __cpuidex(leaf7, 7, 0);
+    const int bmi1Avx2Bmi2 = (1 << 3) | (1 << 5) | (1 << 8);
+    return (leaf7[1] & bmi1Avx2Bmi2) == bmi1Avx2Bmi2;
+}
+#else
+bool CpuHasAvx2() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    const unsigned osxsaveAndAvx = (1u << 27) | (1u << 28);
+    if ((ecx & osxsaveAndAvx) != osxsaveAndAvx) return false;
+    // XGETBV exists once OSXSAVE is set; this file is built with XSAVE enabled for it alone.
+    if ((_xgetbv(0) & 6) != 6) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    const unsigned bmi1Avx2Bmi2 = (1u << 3) | (1u << 5) | (1u << 8);
+    return (ebx & bmi1Avx2Bmi2) == bmi1Avx2Bmi2;
 }
 #endif

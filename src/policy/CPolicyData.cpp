@@ -1,6 +1,6 @@
 // One policy value element: decides the registry value name, type word and data text, and hands
 // them to a RegValue that writes or compares them.
-#include "policy/CPolicy.h"
+#include "policy/CPolicyData.h"
 
 #include <cwchar>
 #include "engine/InstallContext.h"
@@ -139,7 +139,7 @@ DWORD CPolicyData::Install() {
     RegValue value(keyPath, valueName, type, data, false);
     DWORD result = value.Install();
     if (result != ERROR_SUCCESS) {
-        LOG(LogLevel::Error, "%s", "Failed to install Policy data.");
+        LOG(LogLevel::Error, "Failed to install Policy data.");
         return scope.Result(result);
     }
 
@@ -147,7 +147,7 @@ DWORD CPolicyData::Install() {
         RegValue globalCopy(GlobalBackupKeyPath(), valueName, type, data, false);
         result = globalCopy.Install();
         if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "%s", "Failed to install Backup directory.");
+            LOG(LogLevel::Error, "Failed to install Backup directory.");
             return scope.Result(result);
         }
     }

@@ -3,10 +3,10 @@
 // the engine's list records (which validates them), pattern exclusions are expanded and given
 // their device form, and the records are written out as the REG_MULTI_SZ items.
 #include <windows.h>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+#include "policy/DevicePath.h"
 
 // The engine's exclusion structures. `size` fields carry the engine's structure sizes.
 struct ExclusionRecord {
@@ -34,16 +34,6 @@ struct UnwantedFileRecordList {
     DWORD count = 0;
     std::vector<UnwantedFileRecord> records;
 };
-
-// Object-manager symbolic-link resolution and logon-session enumeration. The system's by
-// default; tests stand in for them.
-struct DeviceNameResolver {
-    // Follows the links of an object name in place; false when resolution fails.
-    std::function<bool(std::wstring& objectName)> resolveSymbolicLink;
-    // The machine's logon sessions; a Win32 code.
-    std::function<DWORD(std::vector<LUID>& sessions)> enumerateLogonSessions;
-};
-DeviceNameResolver SystemDeviceNameResolver();
 
 // What pattern expansion needs to know about the running process and system.
 struct PatternEnvironment {
@@ -82,21 +72,3 @@ std::wstring ExclusionRegistryData(const std::vector<ExclusionRecord>& records, 
 std::wstring UnwantedFileRegistryData(const std::vector<UnwantedFileRecord>& records);
 
 } // namespace ExclusionList
-
-// The object-manager form of a drive or UNC path ("C:\x" -> "\Device\HarddiskVolume1\x",
-// "\\s\x" -> "\Device\Mup\s\x"). 0 with `devicePath` set, or 87 (not such a path), 3 (no
-// device found) or the session enumeration's error.
-DWORD DosPathToDevicePath(const wchar_t* path, LUID logonSession, DWORD versionNumber, std::wstring& devicePath,
-                          const DeviceNameResolver& resolver);
-DWORD DosPathToDevicePath(const wchar_t* path, LUID logonSession, DWORD versionNumber, std::wstring& devicePath);
-
-// Follows object-manager symbolic links in place (at most 100); true when a final name was
-// reached.
-bool ResolveSymbolicLink(std::wstring& objectName);
-
-// (major * 100 + minor) * 10 + the first run of digits in the service-pack text.
-DWORD OperatingSystemVersionNumber(DWORD major, DWORD minor, const std::wstring& servicePack);
-DWORD RunningVersionNumber();
-
-// The authentication identifier of this process's token; 0:0 when it cannot be read.
-LUID ProcessLogonSession();

@@ -360,7 +360,7 @@ CCommandLineOptions::CCommandLineOptions(int argc, const wchar_t* const* argv) {
     if (parsed.showUsage) {
         for (const wchar_t* line : kUsageLines) ConsoleWrite(line);
     }
-    if (!parsed.valid) LOG(LogLevel::Error, "%s", "InValid Command Line Arguments.");
+    if (!parsed.valid) LOG(LogLevel::Error, "InValid Command Line Arguments.");
 
     InstallContextData& context = InstallContext();
     if (parsed.setsInstallDirectory) context.installDirectory = parsed.installDirectory;

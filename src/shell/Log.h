@@ -4,7 +4,8 @@
 // Every source file that logs names its module once, before any LOG call:
 //     static const char kLogModule[] = ".\\Package";
 // and then writes
-//     LOG(LogLevel::Information, "%s", "Begin Installing Package");
+//     LOG(LogLevel::Information, "Begin Installing Package");
+// A message without arguments is its own format, unless it holds a "%" ("%s" with the text then).
 // "%S" takes a UTF-16 argument, "%s" a narrow one (the C run-time's Microsoft semantics).
 //
 // Each message goes to the event-trace provider (when a controller has enabled it for the
@@ -77,12 +78,20 @@ class FunctionScope {
 public:
     FunctionScope(const char* module, const char* name, bool hexResult = false,
                   unsigned line = INSTALLER_CALLER_LINE);
+    // An operation whose entry goes only to the trace, as message `entryMessageNumber` of the
+    // caller's own message GUID with the texts "Entered function" and the name (TraceOwnMessage);
+    // its exit line is logged as any other.
+    FunctionScope(const char* module, const char* name, const GUID& entryMessageGuid, USHORT entryMessageNumber,
+                  unsigned line = INSTALLER_CALLER_LINE);
     FunctionScope(const FunctionScope&) = delete;
     FunctionScope& operator=(const FunctionScope&) = delete;
     ~FunctionScope();
 
-    DWORD Result(DWORD code, unsigned line = INSTALLER_CALLER_LINE) {
-        result_ = code;
+    // Records the operation's result, whatever its type (DWORD, LSTATUS, BOOL, bool, int), and
+    // gives it back unchanged. The exit line shows its 32 bits with "%d" (or "0x%x").
+    template <typename Code>
+    Code Result(Code code, unsigned line = INSTALLER_CALLER_LINE) {
+        result_ = static_cast<DWORD>(code);
         hasResult_ = true;
         if (line != 0) line_ = line;
         return code;

@@ -17,8 +17,8 @@ namespace {
 const char kRuleLine[] = "###**********************************************************************************";
 
 DWORD RunMainSequence(const CCommandLineOptions& options) {
-    LOG(LogLevel::Information, "");
-    LOG(LogLevel::Information, "");
+    LOG(LogLevel::Information, "%s", "");
+    LOG(LogLevel::Information, "%s", "");
     LOG(LogLevel::Information, kRuleLine);
     LOG(LogLevel::Information, "Beginning Tarnex Installation/Uninstallation sequence");
     LOG(LogLevel::Information, kRuleLine);
@@ -68,7 +68,8 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     LOG(LogLevel::Information, kRuleLine);
-    LOG(LogLevel::Information, "Completed Tarnex Installation/Uninstallation sequence with result 0x%x\n", result);
+    LOG(LogLevel::Information, "Completed Tarnex Installation/Uninstallation sequence with result 0x%x\n",
+        static_cast<unsigned>(result));
     LOG(LogLevel::Information, kRuleLine);
     UninitializeLog(logPath);
     options.reset();

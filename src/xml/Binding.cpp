@@ -69,3 +69,22 @@ bool DeserializeDocument(const std::wstring& path, const wchar_t* schemaName, co
     rootElement = document.Root().SelectSingleNode(rootName);
     return !rootElement.IsEmpty();
 }
+
+namespace {
+std::wstring g_bindingRejection;
+}
+
+void RejectBinding(const std::wstring& reason) {
+    if (g_bindingRejection.empty()) g_bindingRejection = reason;
+}
+
+std::wstring TakeBindingRejection() {
+    std::wstring reason;
+    reason.swap(g_bindingRejection);
+    return reason;
+}
+
+void RejectIfUnsafe(const wchar_t* element, const wchar_t* what, const std::wstring& value, const std::wstring& problem) {
+    if (problem.empty()) return;
+    RejectBinding(std::wstring(element) + L" " + what + L" \"" + value + L"\" is refused: " + problem + L".");
+}

@@ -61,11 +61,22 @@ void BindChildren(const XmlNode& node, std::vector<std::unique_ptr<T>>& out) {
 bool DeserializeDocument(const std::wstring& path, const wchar_t* schemaName, const wchar_t* rootName,
                          XmlNode& rootElement, XmlDocument& document, std::wstring& error);
 
+// An element whose values the schema accepts but that are unsafe to act on rejects the whole
+// document while it is bound: `reason` names the element and says what is wrong. The first
+// rejection of a binding is kept.
+void RejectBinding(const std::wstring& reason);
+// The rejection of the binding that ran since the last call (empty when none), and clears it.
+std::wstring TakeBindingRejection();
+// Rejects the binding when `problem` (a check's answer) is not empty.
+void RejectIfUnsafe(const wchar_t* element, const wchar_t* what, const std::wstring& value, const std::wstring& problem);
+
 template <typename Root>
 bool Deserialize(const std::wstring& path, Root& root, std::wstring& error) {
     XmlDocument document;
     XmlNode element;
     if (!DeserializeDocument(path, Root::SchemaName(), Root::ElementName(), element, document, error)) return false;
+    TakeBindingRejection();
     root.Bind(element);
-    return true;
+    error = TakeBindingRejection();
+    return error.empty();
 }

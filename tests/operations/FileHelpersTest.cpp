@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cwctype>
+#include <shlobj.h>
 
 #include "operations/FileHelpers.h"
 #include "shell/Handles.h"
@@ -50,6 +51,12 @@ TEST(ProgramDirectory, IsTheRunningProgramsFolderWithATrailingBackslash) {
     EXPECT_EQ(directory.back(), L'\\');
 }
 
+std::wstring KnownFolder(int csidl) {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return std::wstring();
+    return path;
+}
+
 TEST(ProtectedDirectories, CoverDriveRootsAndTheWindowsAndSystemFolders) {
     wchar_t windows[MAX_PATH] = {};
     wchar_t system[MAX_PATH] = {};
@@ -66,9 +73,21 @@ TEST(ProtectedDirectories, CoverDriveRootsAndTheWindowsAndSystemFolders) {
         { L"\\\\?\\" + std::wstring(windows), true },
         { system, true }, { std::wstring(system) + L"\\", true }, { std::wstring(system) + L"\\drivers\\..", true },
         { std::wstring(system) + L"\\drivers", false },
-        { std::wstring(windows) + L"\\Temp", false },
+        { std::wstring(windows) + L"\\Temp", true },
         { dir.Path(), false }, { dir.Path() + L"\\", false },
         { L"C:\\Program Files\\Tarnex", false },
+        // Shell folders, the profiles and the folder that holds them.
+        { KnownFolder(CSIDL_PROGRAM_FILES), true }, { KnownFolder(CSIDL_PROGRAM_FILES) + L"\\", true },
+        { KnownFolder(CSIDL_PROGRAM_FILES_COMMON), true }, { KnownFolder(CSIDL_COMMON_APPDATA), true },
+        { KnownFolder(CSIDL_COMMON_APPDATA) + L"\\Norvex", false },
+        { KnownFolder(CSIDL_PROFILE), true }, { KnownFolder(CSIDL_PROFILE) + L"\\..", true },
+        { KnownFolder(CSIDL_DESKTOPDIRECTORY), true }, { KnownFolder(CSIDL_COMMON_DESKTOPDIRECTORY), true },
+        { KnownFolder(CSIDL_PERSONAL), true }, { KnownFolder(CSIDL_APPDATA), true },
+        { KnownFolder(CSIDL_LOCAL_APPDATA), true },
+        // Share roots, and paths whose meaning depends on the current directory.
+        { L"\\\\server\\share", true }, { L"\\\\server\\share\\", true }, { L"\\\\server", true },
+        { L"\\\\?\\UNC\\server\\share", true }, { L"\\\\server\\share\\Tarnex", false },
+        { L"Tarnex", true }, { L".\\Tarnex", true }, { L"\\Tarnex", true }, { L"C:Tarnex", true },
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsProtectedDirectory(c.path), c.protectedDirectory) << ToUtf8(c.path);

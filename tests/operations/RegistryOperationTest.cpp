@@ -322,3 +322,58 @@ TEST_F(RegistryOperationTest, OperationInstallStopsAtTheFirstFailingKeyAndUnInst
 }
 
 } // namespace
+
+// The encoding of a data text, without the registry: every type word, the "\0" separators and the
+// length limit of MULTI_SZ.
+TEST(RegValueEncodeTest, EncodesEachTypeWordIntoTheRegistryTypeAndBytes) {
+    auto units = [](const std::wstring& text) {
+        const BYTE* first = reinterpret_cast<const BYTE*>(text.data());
+        return std::vector<BYTE>(first, first + text.size() * sizeof(wchar_t));
+    };
+    auto dword = [](DWORD number) {
+        std::vector<BYTE> bytes(sizeof(number));
+        memcpy(bytes.data(), &number, sizeof(number));
+        return bytes;
+    };
+    const std::wstring longest(16383, L'x');
+    const std::wstring tooLong(16384, L'x');
+    struct Case {
+        const wchar_t* type;
+        std::wstring data;
+        DWORD expectedType;
+        std::vector<BYTE> expectedBytes;
+        DWORD expectedError;
+    };
+    const Case cases[] = {
+        { L"DWORD", L"42", REG_DWORD, dword(42), ERROR_SUCCESS },
+        { L"DWORD", L"4294967295", REG_DWORD, dword(0xFFFFFFFF), ERROR_SUCCESS },
+        { L"DWORD", L"12abc", REG_DWORD, dword(12), ERROR_SUCCESS },
+        { L"DWORD", L"abc", REG_DWORD, dword(0), ERROR_SUCCESS },
+        { L"DWORD", L"", REG_DWORD, dword(0), ERROR_SUCCESS },
+        { L"SZ", L"C:\\Program Files\\Tarnex", REG_SZ, units(std::wstring(L"C:\\Program Files\\Tarnex") + L'\0'), ERROR_SUCCESS },
+        { L"SZ", L"", REG_SZ, units(std::wstring(1, L'\0')), ERROR_SUCCESS },
+        // A variable is not this function's business: the text stays as it is.
+        { L"SZ", L"$INSTALL_PATH", REG_SZ, units(std::wstring(L"$INSTALL_PATH") + L'\0'), ERROR_SUCCESS },
+        { L"MULTI_SZ", L"a\\0b", REG_MULTI_SZ, units(std::wstring(L"a\0b\0\0", 5)), ERROR_SUCCESS },
+        { L"MULTI_SZ", L"one", REG_MULTI_SZ, units(std::wstring(L"one\0\0", 5)), ERROR_SUCCESS },
+        { L"MULTI_SZ", L"", REG_MULTI_SZ, units(std::wstring(2, L'\0')), ERROR_SUCCESS },
+        { L"MULTI_SZ", L"a\\0", REG_MULTI_SZ, units(std::wstring(L"a\0\0\0", 4)), ERROR_SUCCESS },
+        { L"MULTI_SZ", L"a\\0\\0b", REG_MULTI_SZ, units(std::wstring(L"a\0\0b\0\0", 6)), ERROR_SUCCESS },
+        // A backslash before anything but "0" is an ordinary letter.
+        { L"MULTI_SZ", L"C:\\x\\0D:\\y", REG_MULTI_SZ, units(std::wstring(L"C:\\x\0D:\\y\0\0", 11)), ERROR_SUCCESS },
+        { L"MULTI_SZ", longest, REG_MULTI_SZ, units(longest + std::wstring(2, L'\0')), ERROR_SUCCESS },
+        { L"MULTI_SZ", tooLong, REG_MULTI_SZ, {}, static_cast<DWORD>(ERROR_INVALID_DATA) },
+        // Type words are exact: anything else writes nothing.
+        { L"EXPAND_SZ", L"%SystemRoot%", REG_NONE, {}, ERROR_SUCCESS },
+        { L"BINARY", L"0102", REG_NONE, {}, ERROR_SUCCESS },
+        { L"dword", L"1", REG_NONE, {}, ERROR_SUCCESS },
+        { L"", L"", REG_NONE, {}, ERROR_SUCCESS },
+    };
+    for (const Case& c : cases) {
+        const std::wstring label = std::wstring(c.type) + L" \"" + c.data.substr(0, 24) + L"\"";
+        const RegValue::Encoded encoded = RegValue::Encode(c.type, c.data);
+        EXPECT_EQ(encoded.type, c.expectedType) << testing::PrintToString(label);
+        EXPECT_EQ(encoded.bytes, c.expectedBytes) << testing::PrintToString(label);
+        EXPECT_EQ(encoded.error, c.expectedError) << testing::PrintToString(label);
+    }
+}
