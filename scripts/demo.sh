@@ -30,7 +30,7 @@ show_log "$drive_c/TarnexLogs/rejected.log"
 step "The two sample documents (every element kind) loaded, validated and bound: verified on a machine without them"
 installer -vi -x sample-package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -c 'C:\TarnexContent' \
   -l 'C:\TarnexLogs\samples.log' | tail -8
-echo "    (the service elements are bound; their machine operations are not in this build: 0x78)"
+echo "    (nothing is installed yet: the service is not registered, 1060)"
 show_log "$drive_c/TarnexLogs/samples.log" | grep -E 'Tarnex Version|Completed' | sed 's/^ *//; s/^/    /'
 
 step "The prerequisite platform the driver needs (HKLM\\SOFTWARE\\Norvex\\Keelson)"
@@ -41,9 +41,12 @@ installer -i -x package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -c
   -q 'C:\TarnexQuarantine' -l 'C:\TarnexLogs\install.log'
 echo "    installed files:"
 (cd "$drive_c/Program Files/Tarnex" 2>/dev/null && find . -type f | sed 's/^/      /')
-
 echo "    the driver in the drivers directory:"
 (cd "$drive_c/windows/system32/drivers" && ls tnxflt.* 2>/dev/null | sed 's/^/      /')
+
+step "The engine service the install registered (its SCM record) and started (sc query TarnexEngine)"
+wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\TarnexEngine' 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
+wine sc query TarnexEngine 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
 
 step "The driver service the INF registered, with the values its NvxAddReg section added"
 wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\tnxflt' /s 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^/    /'
@@ -57,6 +60,7 @@ installer -vi -x package.xml -s configuration.xml -d 'C:\Program Files\Tarnex' -
 
 step "Uninstall (-u ... -s configuration.xml)"
 installer -u -x package.xml -s configuration.xml -l 'C:\TarnexLogs\uninstall.log'
+if wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\TarnexEngine' >/dev/null 2>&1; then echo "    service TarnexEngine still registered"; else echo "    service TarnexEngine stopped (control 218) and deleted"; fi
 if [ -e "$drive_c/Program Files/Tarnex" ]; then echo "    install directory still present"; else echo "    install directory removed"; fi
 if wine reg query 'HKLM\SOFTWARE\Norvex\Coravel' >/dev/null 2>&1; then echo "    HKLM\\SOFTWARE\\Norvex\\Coravel still present"; else echo "    HKLM\\SOFTWARE\\Norvex\\Coravel removed"; fi
 echo "    the driver's tombstone, honoured at the next restart (DeleteFlag 1, Start 4 = disabled):"

@@ -8,6 +8,7 @@
 #include "operations/FileDigest.h"
 #include "operations/FileHelpers.h"
 #include "policy/Configuration.h"
+#include "services/ServiceWait.h"
 #include "shell/Console.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"
@@ -278,7 +279,7 @@ DWORD Upgrade(Package& package) {
     if (engine) {
         engine->StartTheDrivers();
         if (engine->start == kAutomaticStart) {
-            ::Sleep(1000);
+            ServiceSleep(1000);
             engine->StartTheService();
         }
     }
@@ -347,9 +348,9 @@ DWORD Repair(Package& package, const std::wstring* configurationPath, const std:
 
     if (files == ERROR_SUCCESS && !context.rebootPending && engine && engine->start == kAutomaticStart &&
         IsVersionGreater(kSelfRestartingEngineVersion, installedVersion)) {
-        ::Sleep(5000);
+        ServiceSleep(5000);
         engine->StartTheDrivers();
-        ::Sleep(5000);
+        ServiceSleep(5000);
         const DWORD started = engine->StartTheService();
         lastStepCode = started;
         if (started != ERROR_SUCCESS && started != ERROR_SERVICE_ALREADY_RUNNING && keepFirstFailure(started)) {

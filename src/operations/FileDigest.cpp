@@ -13,7 +13,9 @@ const DWORD kReadChunk = 40960;
 }
 
 DWORD ComputeFileDigest(const std::wstring& path, Sha256::Digest& digest, Sha256::Path path_) {
-    UniqueFileHandle file(::CreateFileW(ExtendedPath(path, 248).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    // Read sharing: a running program and the libraries it has loaded stay readable (only writers
+    // are kept out while the digest is taken).
+    UniqueFileHandle file(::CreateFileW(ExtendedPath(path, 248).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return ERROR_FILE_NOT_FOUND;
 

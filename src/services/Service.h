@@ -2,6 +2,7 @@
 // The engine's Windows service element: bound from the installation document.
 #include <string>
 #include "engine/IInstallable.h"
+#include "shell/Handles.h"
 #include "xml/XmlDocument.h"
 
 class FailureRestart {
@@ -24,11 +25,17 @@ public:
     DWORD Repair() override;
     DWORD Verify() override;
 
-    // Service control used by the action controller around repair and upgrade.
+    // Service control, used by the element and by the action controller around uninstall,
+    // repair and upgrade. StartTheService and CheckAndSetServiceStartType need the service handle
+    // of Install or of a preceding StopService; StopService opens both handles itself and leaves
+    // them open for the operation that follows.
     DWORD StartTheService();
     DWORD StopService();
-    // Failures are only logged.
+    DWORD CheckAndSetServiceStartType();
+    // Initialises the network-control library once; failures are only logged.
     void StartTheDrivers();
+    // Lifts the service's lockdown: 0, or the lockdown's error code.
+    DWORD DisableServiceLockdown();
 
     std::wstring location;
     std::wstring control;
@@ -39,4 +46,14 @@ public:
     std::wstring dependOnService;
     long start = 0;
     FailureRestart failureRestart;
+
+private:
+    // The binary path as the SCM is given it: quoted, so that a space in the install directory
+    // cannot make the SCM start another program.
+    std::wstring BinaryPath() const;
+    // After the start succeeded: waits until the scanner reports that it has initialised.
+    DWORD WaitForScanner(DWORD intervalMs);
+
+    UniqueServiceHandle scm_;
+    UniqueServiceHandle service_;
 };

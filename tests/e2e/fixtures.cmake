@@ -34,6 +34,9 @@ add_custom_command(
           -DFIXTURES=${E2E_FIXTURES}
           -DPACKAGE=${E2E_PACKAGE}
           -DHELPER=$<TARGET_FILE:recording_helper>
+          -DENGINE_SERVICE=$<TARGET_FILE:engine_service>
+          -DSCANNER_CLIENT=$<TARGET_FILE:double_BulwarkClient>
+          -DNCAPI=$<TARGET_FILE:double_ncapi>
           -DCORE_CURRENT=$<TARGET_FILE:e2e_tarnexcore_current>
           -DCORE_NEXT=$<TARGET_FILE:e2e_tarnexcore_next>
           -DSCAN_CURRENT=$<TARGET_FILE:e2e_tarnexscan_current>
@@ -42,7 +45,7 @@ add_custom_command(
           -P ${E2E_FIXTURES}/MakePackage.cmake
   DEPENDS ${E2E_TEMPLATES} ${E2E_PAYLOAD}
           ${E2E_FIXTURES}/MakePackage.cmake ${CMAKE_SOURCE_DIR}/cmake/FillDigests.cmake
-          recording_helper e2e_tarnexcore_current e2e_tarnexcore_next e2e_tarnexscan_current e2e_tarnexscan_older
+          recording_helper engine_service double_BulwarkClient double_ncapi e2e_tarnexcore_current e2e_tarnexcore_next e2e_tarnexscan_current e2e_tarnexscan_older
   COMMENT "Laying out the end-to-end sample package")
 add_custom_target(e2e_package DEPENDS ${E2E_DOCUMENTS})
 add_dependencies(e2e_tests e2e_package)
