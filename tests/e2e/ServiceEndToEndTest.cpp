@@ -215,6 +215,27 @@ TEST_F(ServicePackageTest, ServiceThatStaysStartPendingFailsTheInstallAfterTwoAt
     EXPECT_FALSE(FileExists(Installed(kServiceFile)));
 }
 
+// A service of the document's name that was there before: the install fails on it (1073) and the
+// rollback leaves it as it was, registration and binary, while the install's own files go.
+TEST_F(ServicePackageTest, FailedInstallLeavesAServiceThatWasThereBefore) {
+    const std::wstring theirs = *root_ / L"their service.exe";
+    ASSERT_TRUE(::CopyFileW(Payload(L"core\\engine.cfg").c_str(), theirs.c_str(), FALSE));
+    ASSERT_TRUE(CreateTestService(kServiceName, L"\"" + theirs + L"\"", SERVICE_DEMAND_START));
+    const auto before = QueryTestService(kServiceName);
+    ASSERT_TRUE(before);
+
+    const ProcessResult result = Install();
+    const std::wstring log = LogText();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), result.exitCode) << Describe(result, log);
+    EXPECT_TRUE(Contains(log, L"Failed to Install, Starting RollBack.")) << ToUtf8(log);
+    const auto after = QueryTestService(kServiceName);
+    ASSERT_TRUE(after) << "the service that was there before is gone";
+    EXPECT_EQ(before->binaryPath, after->binaryPath);
+    EXPECT_EQ(before->startType, after->startType);
+    EXPECT_FALSE(KeyExists(kReferenceKey));
+    EXPECT_FALSE(FileExists(Installed(kServiceFile)));
+}
+
 TEST_F(ServicePackageTest, ServiceThatIgnoresTheStopCodeFailsTheUninstallAfterThirtySeconds) {
     SetServiceDoubleMode(kServiceName, L"ignore-stop");
     ProcessResult result = Install();
