@@ -13,6 +13,7 @@
 #include "shell/Console.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"
+#include "shell/Result.h"
 #include "xml/Binding.h"
 
 static const char kLogModule[] = ".\\Driver";
@@ -71,6 +72,15 @@ DWORD ProgramDirectoryFailure(DWORD code) {
 
 bool IsLibraryMissing(DWORD code) { return code == ERROR_MOD_NOT_FOUND || code == ERROR_PROC_NOT_FOUND; }
 
+// Opens the INF and runs one of its services sections; the INF is closed again on return.
+// `opened` tells which of the two steps the code belongs to.
+DWORD RunServicesSection(const std::wstring& infPath, const wchar_t* section, bool& opened) {
+    UniqueInf inf(::SetupOpenInfFileW(infPath.c_str(), nullptr, INF_STYLE_OLDNT | INF_STYLE_WIN4, nullptr));
+    opened = static_cast<bool>(inf);
+    if (!opened) return ::GetLastError();
+    return ResultFromBool(::SetupInstallServicesFromInfSectionW(inf.get(), section, SPSVCINST_NOCLOBBER_DISPLAYNAME));
+}
+
 } // namespace
 
 bool GetCatalogFileName(const std::wstring& infPath, std::wstring& catalogName) {
@@ -120,18 +130,16 @@ DWORD Driver::InstallDriver(const std::wstring& infPath) const {
     const DWORD result = ExecuteSectionFromInfFile(infPath, commands.installArguments);
     if (IsLibraryMissing(result)) return scope.Result(result);
 
-    UniqueInf inf(::SetupOpenInfFileW(infPath.c_str(), nullptr, INF_STYLE_OLDNT | INF_STYLE_WIN4, nullptr));
-    if (!inf) {
-        const DWORD error = ::GetLastError();
+    bool opened = false;
+    const DWORD services = RunServicesSection(infPath, commands.installServicesSection, opened);
+    if (!opened) {
         LOG(LogLevel::Error, "Failed Driver Install, while calling SetupOpenInfFile for %S", infPath.c_str());
-        return scope.Result(error);
+        return scope.Result(services);
     }
-    if (!::SetupInstallServicesFromInfSectionW(inf.get(), commands.installServicesSection, SPSVCINST_NOCLOBBER_DISPLAYNAME)) {
-        const DWORD error = ::GetLastError();
-        inf.reset();
+    if (services != ERROR_SUCCESS) {
         LOG(LogLevel::Error, "Failed Driver Install, while calling SetupInstallServicesFromInfSection, Error: %d  for %S",
-            static_cast<int>(error), infPath.c_str());
-        return scope.Result(error);
+            static_cast<int>(services), infPath.c_str());
+        return scope.Result(services);
     }
     // A failed install section fails the install even when the services went in.
     return scope.Result(result);
@@ -158,18 +166,16 @@ DWORD Driver::UnInstallServices(const std::wstring& infPath) const {
     const DWORD result = ExecuteSectionFromInfFile(infPath, commands.uninstallArguments);
     if (IsLibraryMissing(result)) return scope.Result(result);
 
-    UniqueInf inf(::SetupOpenInfFileW(infPath.c_str(), nullptr, INF_STYLE_OLDNT | INF_STYLE_WIN4, nullptr));
-    if (!inf) {
-        const DWORD error = ::GetLastError();
+    bool opened = false;
+    const DWORD services = RunServicesSection(infPath, commands.uninstallServicesSection, opened);
+    if (!opened) {
         LOG(LogLevel::Error, "SetupOpenInfFile Failed");
-        return scope.Result(error);
+        return scope.Result(services);
     }
-    if (!::SetupInstallServicesFromInfSectionW(inf.get(), commands.uninstallServicesSection, SPSVCINST_NOCLOBBER_DISPLAYNAME)) {
-        const DWORD error = ::GetLastError();
+    if (services != ERROR_SUCCESS) {
         LOG(LogLevel::Error, "UnInstallServicesFromInfSection Failed");
-        return scope.Result(error);
+        return scope.Result(services);
     }
-    inf.reset();
     DeleteFileLong(infPath);
     return scope.Result(result);
 }
