@@ -10,6 +10,9 @@
 
 wine_prefix_use() {
   export WINEPREFIX="${1:?prefix directory}"
+  # Wine links the profile folders to $HOME's: the prefix has a home of its own.
+  mkdir -p "$WINEPREFIX.home"
+  export HOME="$WINEPREFIX.home"
   export WINEDEBUG="${WINEDEBUG:--all}"
   # A new prefix need not install the .NET and HTML engines: no program here uses them.
   export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=;mshtml=}"
@@ -18,6 +21,20 @@ wine_prefix_use() {
 
 wine_prefix_stop() {
   wineserver -k >/dev/null 2>&1 || true
+}
+
+# A new prefix links the profile folders under C:\users (Desktop, Documents, ...) to the Linux
+# home: an uninstall that went wrong there would delete the machine's own files. The prefix gets
+# a home of its own, and every link that leads out of the prefix becomes an empty folder.
+wine_prefix_cut_links() {
+  local link target
+  find "$WINEPREFIX/drive_c/users" -type l 2>/dev/null | while read -r link; do
+    target="$(readlink -f "$link" || true)"
+    case "$target" in
+      "$WINEPREFIX"/*) ;;
+      *) rm -f "$link" && mkdir -p "$link" ;;
+    esac
+  done
 }
 
 wine_prefix_boot() {
@@ -34,6 +51,7 @@ wine_prefix_boot() {
   # client reaches either: a service one of them created is missing for the other. One restart
   # of the server leaves a single manager.
   wineserver -k >/dev/null 2>&1
+  wine_prefix_cut_links
   wineserver -p </dev/null >/dev/null 2>&1
   wineboot </dev/null >/dev/null 2>&1
 }
