@@ -25,6 +25,11 @@ namespace AccessControl {
 void ConvertSddlToSecurityDescriptor(const std::wstring& sddl, SecurityDescriptorHolder& holder);
 } // namespace AccessControl
 
+// The shape of the SDDL grammar: owner, group, DACL and SACL parts ("O:", "G:", "D:", "S:"),
+// each at most once, SIDs as aliases or "S-1-..." texts, ACEs in balanced parentheses with their
+// six fields, printable characters only. Pure; the system's conversion sees only such texts.
+bool IsWellFormedSddl(const std::wstring& sddl);
+
 // True when `sddl` converts to a security descriptor.
 bool IsValidSddl(const std::wstring& sddl);
 

@@ -2,6 +2,7 @@
 // codes of help and rejected command lines, the log file around a document that does not load,
 // and command lines that must not bring the program down.
 #include <gtest/gtest.h>
+#include <cwctype>
 
 #include <windows.h>
 #include <cwchar>
@@ -206,6 +207,9 @@ TEST_F(ShellEndToEndTest, HostileCommandLinesAreRejectedWithoutACrash) {
         { L"-i", L"-x", L"doc.xml", L"-d", L"d", L"-c", L"c", L"-sd1", std::wstring(10000, L'(') },
         { L"-i", L"-x", L"doc.xml", L"-d", L"d", L"-c", L"c", L"-sd2", L"O:BAG:BAD:(A;;GA;;;" + lone + L")" },
         { L"-l", longText, L"-l", lone },
+        // Texts on which the system's SDDL conversion ends the process.
+        { L"-i", L"-x", L"doc.xml", L"-d", L"d", L"-c", L"c", L"-sd1", L"C::\\x" },
+        { L"-vi", L"-x", L"doc.xml", L"-d", L"d", L"-c", L"c", L"-sd2", L"D::" },
     };
     for (const auto& arguments : cases) {
         const ProcessResult result = Run(arguments);
@@ -213,6 +217,34 @@ TEST_F(ShellEndToEndTest, HostileCommandLinesAreRejectedWithoutACrash) {
         for (const std::wstring& argument : arguments) name += "[" + ToUtf8(argument.substr(0, 20)) + "]";
         EXPECT_EQ(result.exitCode, 87u) << name;
         EXPECT_EQ(result.OutputText(), kUsage) << name;
+    }
+}
+
+// A -l that names one of the run's own documents (in another letter case) gets no log file: the
+// documents stay byte for byte as they were, and a second run reads them as the first did.
+TEST_F(ShellEndToEndTest, LogNamingAnInputDocumentLeavesTheDocumentsUnchanged) {
+    const std::wstring document = dir_ / L"Package.xml";
+    const std::wstring policies = dir_ / L"Policies.xml";
+    const std::string documentText =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Package schemaVersion=\"1.0\" TarnexVersion=\"1.0.0.1\">"
+        "<Feature tag=\"Core\"/></Package>\n";
+    const std::string policiesText =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Configuration schemaVersion=\"1.1\"/>\n";
+    ASSERT_TRUE(WriteFileBytes(document, documentText));
+    ASSERT_TRUE(WriteFileBytes(policies, policiesText));
+    auto upper = [](std::wstring text) {
+        for (auto& c : text) c = static_cast<wchar_t>(::towupper(c));
+        return text;
+    };
+    for (const std::wstring& log : { upper(document), policies }) {
+        const std::vector<std::wstring> arguments = { L"-vi", L"-x", document, L"-s", policies, L"-d", dir_ / L"Inst",
+                                                      L"-c", dir_ / L"Content", L"-l", log };
+        const ProcessResult first = Run(arguments);
+        const ProcessResult second = Run(arguments);
+        EXPECT_EQ(documentText, ReadFileBytes(document)) << ToUtf8(log);
+        EXPECT_EQ(policiesText, ReadFileBytes(policies)) << ToUtf8(log);
+        EXPECT_EQ(first.exitCode, second.exitCode) << ToUtf8(log);
+        EXPECT_NE(first.exitCode, 1465u) << ToUtf8(log);
     }
 }
 

@@ -94,3 +94,24 @@ TEST(AccessControlTest, DefaultsLogTheirEntryAndExit) {
 }
 
 } // namespace
+
+// Texts of the SDDL grammar's shape reach the system's conversion; others never do (the
+// conversion ends the process on some, "C::\x" among them).
+TEST(AccessControlTest, OnlyTextsOfTheSddlShapeReachTheConversion) {
+    struct Case { const wchar_t* text; bool wellFormed; };
+    const Case cases[] = {
+        { L"O:BAG:BAD:(D;;0x001F0000;;;AN)(A;;0x001F0000;;;WD)", true },
+        { L"D:(A;;GA;;;SY)(A;;GR;;;BA)", true },
+        { L"O:S-1-5-32-544G:SYD:PAI(A;OICI;FA;;;BA)S:(AU;SA;FA;;;WD)", true },
+        { L"D:", true }, { L"", true },
+        { L"D:(XA;;FX;;;WD;(Member_of {SID(BA)}))", true },
+        { L"C::\\x", false }, { L"D::", false }, { L"O:BA::", false }, { L"-h C::\\x", false },
+        { L"garbage", false }, { L"O:", false }, { L"O:BAO:SY", false }, { L"D:(A;;GA;;;SY", false },
+        { L"D:(A;;GA;SY)", false }, { L"D:(A;;GA;;;SY)x", false }, { L"D:(A;;GA;;;SY))", false },
+        { L"O:B A", false }, { L"D:(A;;GA;;;SY)\t", false }, { L"D:(A;;GA;;;\u00e9)", false },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.wellFormed, IsWellFormedSddl(c.text)) << ToUtf8(c.text);
+        if (!c.wellFormed) EXPECT_FALSE(IsValidSddl(c.text)) << ToUtf8(c.text);
+    }
+}
