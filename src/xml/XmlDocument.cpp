@@ -1,5 +1,8 @@
 #include "xml/XmlDocument.h"
 
+#include "shell/Handles.h"
+#include "xml/DocumentLimits.h"
+
 #include <oleauto.h>
 #include <cwchar>
 #include <cwctype>
@@ -265,7 +268,34 @@ bool XmlDocument::AttachSchema(const std::string& schemaText, const std::wstring
     return true;
 }
 
+namespace {
+// The reason the file's size or shape is beyond the document limits, empty when it is within
+// them or cannot be read here (the parser then reports why it cannot read it).
+std::wstring LimitsFailure(const std::wstring& path) {
+    UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::wstring();
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.get(), &size)) return std::wstring();
+    const DocumentLimits limits;
+    const std::wstring tooLarge = CheckDocumentSize(static_cast<unsigned long long>(size.QuadPart), limits);
+    if (!tooLarge.empty()) return tooLarge;
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!bytes.empty() && (!::ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+                           read != bytes.size())) {
+        return std::wstring();
+    }
+    return CheckDocumentLimits(bytes, limits);
+}
+} // namespace
+
 bool XmlDocument::LoadFile(const std::wstring& path, std::wstring& error) {
+    const std::wstring beyondLimits = LimitsFailure(path);
+    if (!beyondLimits.empty()) {
+        error = path + L" is refused: " + beyondLimits;
+        return false;
+    }
     if (!EnsureCreated()) {
         error = L"Failed to create DOMDocument";
         return false;
