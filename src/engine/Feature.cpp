@@ -35,7 +35,7 @@ bool ServiceRegistered(const std::wstring& name) {
 
 bool IsDeletedAtRestart(const std::wstring& path) {
     for (const auto& scheduled : InstallContext().deletedAtRestart) {
-        if (::CompareStringOrdinal(scheduled.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+        if (SamePathText(scheduled, path)) return true;
     }
     return false;
 }

@@ -27,14 +27,6 @@ bool InstallReferenceExists() {
     return KeyOpensWithFullAccess(HKEY_LOCAL_MACHINE, kInstallReferenceKey);
 }
 
-namespace {
-std::wstring FullPathOf(const std::wstring& path) {
-    std::wstring full;
-    if (path.empty() || FullPathLong(path, full) == 0) return path;
-    return full;
-}
-} // namespace
-
 namespace InstallHelper {
 
 DWORD InstallRefKey() {
@@ -42,8 +34,8 @@ DWORD InstallRefKey() {
     const InstallContextData& context = InstallContext();
     // Recorded as full paths: a later uninstall started from another directory must find the
     // same folders, not the ones its own current directory gives a relative path.
-    RegValue installPath(kInstallReferenceKeyPath, L"szInstallPath", L"SZ", FullPathOf(context.installDirectory), false);
-    RegValue contentPath(kInstallReferenceKeyPath, L"szContentPath", L"SZ", FullPathOf(context.contentPath), false);
+    RegValue installPath(kInstallReferenceKeyPath, L"szInstallPath", L"SZ", FullPathOrAsGiven(context.installDirectory), false);
+    RegValue contentPath(kInstallReferenceKeyPath, L"szContentPath", L"SZ", FullPathOrAsGiven(context.contentPath), false);
     DWORD result = installPath.Install();
     if (result == ERROR_SUCCESS) result = contentPath.Install();
     return scope.Result(result);

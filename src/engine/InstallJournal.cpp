@@ -1,7 +1,7 @@
 #include "engine/InstallJournal.h"
 
 #include <shlwapi.h>
-#include "engine/Package.h"
+#include "engine/Feature.h"
 #include "operations/FileHelpers.h"
 #include "shell/Handles.h"
 #include "shell/Log.h"

@@ -32,10 +32,6 @@ std::wstring WithoutTrailingBackslash(std::wstring path) {
     return path;
 }
 
-bool SamePathText(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 } // namespace
 
 std::wstring ExtendedPath(const std::wstring& path, size_t limit) {
@@ -72,6 +68,20 @@ bool IsDirectoryPath(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(ExtendedPath(path, MAX_PATH).c_str(), GetFileExInfoStandard, &data)) return false;
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool SamePathText(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::wstring FullPathOrAsGiven(const std::wstring& path) {
+    std::wstring full;
+    if (path.empty() || FullPathLong(path, full) == 0) return path;
+    return full;
+}
+
+bool IsSamePath(const std::wstring& a, const std::wstring& b) {
+    return !a.empty() && !b.empty() && SamePathText(FullPathOrAsGiven(a), FullPathOrAsGiven(b));
 }
 
 DWORD FullPathLong(const std::wstring& path, std::wstring& full) {
@@ -124,7 +134,8 @@ void AddProfileDirectories(std::vector<std::wstring>& directories) {
 
 } // namespace
 
-std::vector<std::wstring> ProtectedDirectories() {
+namespace {
+std::vector<std::wstring> ReadProtectedDirectories() {
     std::vector<std::wstring> directories;
     const int folders[] = {
         CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
@@ -158,6 +169,13 @@ std::vector<std::wstring> ProtectedDirectories() {
     const DWORD tempLength = ::GetTempPathW(MAX_PATH + 1, temp);
     if (tempLength > 0 && tempLength <= MAX_PATH) AddDirectory(directories, temp);
     AddProfileDirectories(directories);
+    return directories;
+}
+} // namespace
+
+// Read once: the machine's system and shell folders do not change while the program runs.
+const std::vector<std::wstring>& ProtectedDirectories() {
+    static const std::vector<std::wstring> directories = ReadProtectedDirectories();
     return directories;
 }
 

@@ -16,6 +16,13 @@ bool PathExists(const std::wstring& path);
 bool IsDirectoryPath(const std::wstring& path);
 // As GetFullPathNameW, with the long-path prefix taken off the result again.
 DWORD FullPathLong(const std::wstring& path, std::wstring& full);
+// The full path, or `path` as given when it is empty or cannot be resolved.
+std::wstring FullPathOrAsGiven(const std::wstring& path);
+// The same text ignoring letter case, as the file system compares names.
+bool SamePathText(const std::wstring& a, const std::wstring& b);
+// Two paths naming the same file once both are full paths (letter case ignored); an empty path
+// names nothing.
+bool IsSamePath(const std::wstring& a, const std::wstring& b);
 
 
 // Directories that no install step may empty or remove, whatever the spelling (trailing
@@ -25,7 +32,7 @@ DWORD FullPathLong(const std::wstring& path, std::wstring& full);
 // common and per-user Desktop, Documents, AppData, Start menu).
 bool IsProtectedDirectory(const std::wstring& path);
 // The machine's system and shell folders of that list, without trailing backslashes.
-std::vector<std::wstring> ProtectedDirectories();
+const std::vector<std::wstring>& ProtectedDirectories();
 // "X:\..." or "\\server\share...".
 bool IsAbsolutePathText(const std::wstring& path);
 // "\\server" or "\\server\share", with nothing below the share.

@@ -6,6 +6,7 @@
 
 #include "engine/Package.h"
 #include "engine/installer.h"
+#include "operations/FileHelpers.h"
 #include "shell/AVException.h"
 #include "shell/CommandLine.h"
 #include "shell/Log.h"
@@ -16,31 +17,13 @@ static const char kLogModule[] = ".\\Main";
 namespace {
 const char kRuleLine[] = "###**********************************************************************************";
 
-std::wstring FullPathOf(const std::wstring& path) {
-    const DWORD length = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (length == 0) return path;
-    std::wstring full(length, L'\0');
-    const DWORD written = ::GetFullPathNameW(path.c_str(), length, &full[0], nullptr);
-    if (written == 0 || written >= length) return path;
-    full.resize(written);
-    return full;
-}
-
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-    if (a.empty() || b.empty()) return false;
-    const std::wstring fullA = FullPathOf(a);
-    const std::wstring fullB = FullPathOf(b);
-    return ::CompareStringOrdinal(fullA.c_str(), static_cast<int>(fullA.size()), fullB.c_str(),
-                                  static_cast<int>(fullB.size()), TRUE) == CSTR_EQUAL;
-}
-
 // The -l value, unless it names one of the program's own input documents: the log never writes
 // into them (appending to a document changes it on disk and every later run refuses it). Such a
 // run has no log file, as one whose -l names a folder.
 std::wstring UsableLogPath(const CCommandLineOptions& options) {
     const std::wstring logPath = options.LogFilePath();
     const std::wstring file = LogFilePathOf(logPath);
-    if (SamePath(file, options.InstallDocumentPath()) || SamePath(file, options.ConfigurationDocumentPath())) {
+    if (IsSamePath(file, options.InstallDocumentPath()) || IsSamePath(file, options.ConfigurationDocumentPath())) {
         return std::wstring();
     }
     return logPath;
