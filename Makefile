@@ -29,3 +29,11 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# make try PACKAGE=<package folder> [NEWER=<folder of its next release>] [JSON=1]: the package's
+# lifecycle (install, verify, restart, damage and repair, upgrade, uninstall) in a throwaway Wine
+# prefix, and a report of each step and of what the uninstall left behind.
+.PHONY: try
+try: build
+	@test -n "$(PACKAGE)" || { echo "usage: make try PACKAGE=<package folder> [NEWER=<folder>] [JSON=1]" >&2; exit 2; }
+	scripts/try.sh $(BUILD) "$(PACKAGE)" $(if $(NEWER),--newer "$(NEWER)") $(if $(JSON),--json)

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# make try end to end, each case in a throwaway prefix of its own:
+#   demo      the demo package as the build lays it out: every step 0 (3010 where a restart is
+#             expected), the damage really done and repaired, nothing left behind, exit 0;
+#   leftover  a package whose uninstall leaves its parent key behind, with its next release for
+#             the upgrade step: every step succeeds, the report names the key, exit non-zero.
+#   try_test.sh <build dir> demo|leftover
+set -uo pipefail
+build="$(cd "${1:?build directory}" && pwd)"
+case_name="${2:?case}"
+source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
+work="$build/try-tests/$case_name"
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { # check <description> <jq expression that must be true>
+  if [ "$(jq -r "$2" "$json")" != true ]; then fail "$1 ($2)"; fi
+}
+
+case "$case_name" in
+  demo) package="$build/demo/package"; extra=() ;;
+  leftover) package="$build/try-fixtures/leftover"; extra=(--newer "$build/try-fixtures/leftover-newer") ;;
+  *) echo "unknown case $case_name"; exit 2 ;;
+esac
+
+json="$work.json"
+mkdir -p "$(dirname "$work")"
+"$source_dir/scripts/try.sh" "$build" "$package" "${extra[@]}" --json --work "$work" >"$json"
+status=$?
+report="$work/report.txt"
+echo "--- exit status $status; the report:"
+cat "$report" 2>/dev/null || fail "no text report at $report"
+
+jq -e . "$json" >/dev/null || { fail "the --json output is not JSON"; cat "$json"; exit 1; }
+# The text report and the JSON report describe the same run.
+cmp -s "$json" "$work/report.json" || fail "--json printed something else than report.json"
+
+# Each step's code is judged here from the codes themselves, not from the script's own verdict.
+reboot_steps='["repair", "upgrade", "uninstall"]'
+check "every step ran and ended with 0, or 3010 where a restart is expected" \
+  "[.steps[] | .exit_code == 0 or (.exit_code == 3010 and (.step as \$s | $reboot_steps | index(\$s) != null))] | all"
+check "a step that ended with 3010 is followed by a restart" \
+  '[.steps as $s | range(0; $s | length) | select($s[.].exit_code == 3010) | $s[. + 1].step == "restart"] | all'
+check "every step carries its Win32 name and a time" \
+  '[.steps[] | (.name | type) == "string" and (.seconds | type) == "number"] | all'
+
+case "$case_name" in
+  demo)
+    [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
+    check "the lifecycle steps in order" \
+      '[.steps[].step | select(. != "restart")] == ["install", "verify", "damage", "repair", "verify-repaired", "uninstall"]'
+    check "a restart after the verify" '[.steps[].step] | index("restart") == 2'
+    check "the damage overwrote a file and deleted a registry value" \
+      '.steps[] | select(.step == "damage") | (.detail | test("^overwrote C:\\\\Program Files\\\\Tarnex\\\\.*; deleted HKLM\\\\SOFTWARE\\\\"))'
+    check "no verify line failed" '.failed_verify_lines == []'
+    check "nothing left behind" '.left_behind == {"files": [], "registry": [], "services": [], "pending_restart": []}'
+    check "passed" '.passed == true'
+    grep -q '^install  *0 ERROR_SUCCESS ' "$report" || fail "the text report does not show the install's 0 ERROR_SUCCESS"
+    grep -q '^PASSED' "$report" || fail "the text report does not end with PASSED"
+    ;;
+  leftover)
+    [ "$status" -ne 0 ] || fail "exit status 0 although a key was left behind"
+    check "the upgrade ran from the newer package" \
+      '.steps[] | select(.step == "upgrade") | .detail | test("-iu -x package.xml")'
+    check "the left-behind key is named, and it alone" \
+      '.left_behind.registry == ["HKLM\\SOFTWARE\\Norvex\\TarnexTools (key)"]'
+    check "no file, service or restart operation left behind" \
+      '.left_behind.files == [] and .left_behind.services == [] and .left_behind.pending_restart == []'
+    check "not passed" '.passed == false and .failed_steps == 0 and .left_behind_count == 1'
+    grep -qF 'HKLM\SOFTWARE\Norvex\TarnexTools (key)' "$report" || fail "the text report does not name the key"
+    grep -q '^FAILED: 0 step(s) failed, 1 thing(s) left behind' "$report" || fail "the text report's verdict"
+    ;;
+esac
+
+[ "$failures" -eq 0 ] && echo "try $case_name: all checks passed"
+[ "$failures" -eq 0 ]
