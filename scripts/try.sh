@@ -404,7 +404,7 @@ text_report() {
   echo
   echo "Left behind after the uninstall:"
   echo " files under the install directory and the content path:"; list_page "$snap/left.files"
-  echo " keys under ${family_keys[*]}:"; list_page "$snap/left.registry"
+  echo " keys and values under $family_key (and its Wow6432Node twin):"; list_page "$snap/left.registry"
   echo " services of the document:"; list_page "$snap/left.services"
   echo " pending restart operations:"; list_page "$snap/left.pending"
   if [ -s "$snap/notes" ]; then

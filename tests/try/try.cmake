@@ -1,6 +1,7 @@
 # The lifecycle run of scripts/try.sh (make try), on the demo package as it is laid out in the
 # build tree and on a package whose uninstall leaves a key behind (with its next release for the
-# upgrade step), and the report's text processing on its own.
+# upgrade step; both ship the sample configuration document, as packages do), and the report's
+# text processing on its own.
 set(TRY_FIXTURES ${CMAKE_SOURCE_DIR}/tests/try/fixtures)
 set(TRY_PACKAGES ${CMAKE_BINARY_DIR}/try-fixtures)
 set(TRY_OUTPUTS "")
@@ -20,6 +21,8 @@ endforeach()
 add_custom_target(try_packages ALL
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:installer> ${TRY_PACKAGES}/leftover/installer.exe
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:installer> ${TRY_PACKAGES}/leftover-newer/installer.exe
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/examples/configuration.xml ${TRY_PACKAGES}/leftover/configuration.xml
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/examples/configuration.xml ${TRY_PACKAGES}/leftover-newer/configuration.xml
   DEPENDS ${TRY_OUTPUTS} installer)
 
 add_test(NAME try_report_logic COMMAND bash ${CMAKE_SOURCE_DIR}/tests/try/try_logic_test.sh)
