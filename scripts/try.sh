@@ -18,7 +18,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/try-lib.sh"
 
 usage() {
-  sed -n '7,8p' "$0" | sed 's/^# *//' >&2
+  sed -n '7,8p' "$0" | sed 's/^#  //' >&2
   exit 2
 }
 die() { echo "try: $*" >&2; exit 2; }
@@ -35,8 +35,8 @@ while [ $# -gt 0 ]; do
     --newer) newer_src="${2:-}"; [ -n "$newer_src" ] || usage; shift 2 ;;
     --json) json=1; shift ;;
     --work) work="${2:-}"; [ -n "$work" ] || usage; shift 2 ;;
-    --install-dir) install_dir="${2:-}"; shift 2 ;;
-    --content-dir) content_dir="${2:-}"; shift 2 ;;
+    --install-dir) install_dir="${2:-}"; [ $# -ge 2 ] || usage; shift 2 ;;
+    --content-dir) content_dir="${2:-}"; [ $# -ge 2 ] || usage; shift 2 ;;
     *) usage ;;
   esac
 done
@@ -54,8 +54,9 @@ if [ -n "$newer_src" ]; then
   newer_src="$(cd "$newer_src" && pwd)"
 fi
 case "$install_dir$content_dir" in *'"'*) die "install and content paths may not hold quotes" ;; esac
+# Both lie on drive C:, the prefix's drive_c, where the sweep looks for them.
 for path in "$install_dir" "$content_dir"; do
-  [[ "$path" =~ ^[A-Za-z]:\\[^\\] ]] || die "$path is not a full Windows path below a drive"
+  [[ "$path" =~ ^[Cc]:\\[^\\] ]] || die "$path is not a full Windows path below C:\\"
 done
 launch="$build/bin/launch.exe"
 [ -f "$launch" ] || die "$launch is missing (build first)"
@@ -68,8 +69,7 @@ rm -rf "$logs" "$work/snapshots"
 mkdir -p "$logs" "$work/snapshots"
 snap="$work/snapshots"
 
-# A Windows path below drive C: (or another drive letter Wine maps to drive_c) as the Linux path
-# inside the prefix.
+# A Windows path below C:\ as the Linux path inside the prefix.
 unix_path() {
   local p="${1:3}"
   printf '%s/drive_c/%s' "$WINEPREFIX" "${p//\\//}"
