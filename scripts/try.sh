@@ -402,7 +402,7 @@ text_report() {
     [ ${#failed_verify[@]} -gt 8 ] && echo "  ... and $(( ${#failed_verify[@]} - 8 )) more (see the JSON report)"
   fi
   echo
-  echo "Left behind after the uninstall:"
+  echo "Left behind (against the snapshot taken before the install):"
   echo " files under the install directory and the content path:"; list_page "$snap/left.files"
   echo " keys and values under $family_key (and its Wow6432Node twin):"; list_page "$snap/left.registry"
   echo " services of the document:"; list_page "$snap/left.services"

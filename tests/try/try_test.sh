@@ -3,8 +3,10 @@
 #   demo      the demo package as the build lays it out: every step 0 (3010 where a restart is
 #             expected), the damage really done and repaired, nothing left behind, exit 0;
 #   leftover  a package whose uninstall leaves its parent key behind, with its next release for
-#             the upgrade step: every step succeeds, the report names the key, exit non-zero.
-#   try_test.sh <build dir> demo|leftover
+#             the upgrade step: every step succeeds, the report names the key, exit non-zero;
+#   bad-digest  a package whose install fails with 1392 (a code a Linux shell sees as 112): the
+#             report shows the full code and its name, the later steps are skipped, exit non-zero.
+#   try_test.sh <build dir> demo|leftover|bad-digest
 set -uo pipefail
 build="$(cd "${1:?build directory}" && pwd)"
 case_name="${2:?case}"
@@ -20,6 +22,7 @@ check() { # check <description> <jq expression that must be true>
 case "$case_name" in
   demo) package="$build/demo/package"; extra=() ;;
   leftover) package="$build/try-fixtures/leftover"; extra=(--newer "$build/try-fixtures/leftover-newer") ;;
+  bad-digest) package="$build/try-fixtures/bad-digest"; extra=() ;;
   *) echo "unknown case $case_name"; exit 2 ;;
 esac
 
@@ -36,13 +39,15 @@ jq -e . "$json" >/dev/null || { fail "the --json output is not JSON"; cat "$json
 cmp -s "$json" "$work/report.json" || fail "--json printed something else than report.json"
 
 # Each step's code is judged here from the codes themselves, not from the script's own verdict.
-reboot_steps='["repair", "upgrade", "uninstall"]'
-check "every step ran and ended with 0, or 3010 where a restart is expected" \
-  "[.steps[] | .exit_code == 0 or (.exit_code == 3010 and (.step as \$s | $reboot_steps | index(\$s) != null))] | all"
-check "a step that ended with 3010 is followed by a restart" \
-  '[.steps as $s | range(0; $s | length) | select($s[.].exit_code == 3010) | $s[. + 1].step == "restart"] | all'
-check "every step carries its Win32 name and a time" \
-  '[.steps[] | (.name | type) == "string" and (.seconds | type) == "number"] | all'
+if [ "$case_name" != bad-digest ]; then
+  reboot_steps='["repair", "upgrade", "uninstall"]'
+  check "every step ran and ended with 0, or 3010 where a restart is expected" \
+    "[.steps[] | .exit_code == 0 or (.exit_code == 3010 and (.step as \$s | $reboot_steps | index(\$s) != null))] | all"
+  check "a step that ended with 3010 is followed by a restart" \
+    '[.steps as $s | range(0; $s | length) | select($s[.].exit_code == 3010) | $s[. + 1].step == "restart"] | all'
+  check "every step carries its Win32 name and a time" \
+    '[.steps[] | (.name | type) == "string" and (.seconds | type) == "number"] | all'
+fi
 
 case "$case_name" in
   demo)
@@ -69,6 +74,17 @@ case "$case_name" in
     check "not passed" '.passed == false and .failed_steps == 0 and .left_behind_count == 1'
     grep -qF 'HKLM\SOFTWARE\Norvex\TarnexTools (key)' "$report" || fail "the text report does not name the key"
     grep -q '^FAILED: 0 step(s) failed, 1 thing(s) left behind' "$report" || fail "the text report's verdict"
+    ;;
+  bad-digest)
+    [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+    check "the install's full code and its name" \
+      '.steps[0] | .step == "install" and .exit_code == 1392 and .name == "ERROR_FILE_CORRUPT" and .status == "failed"'
+    check "the steps after the failed install are skipped" \
+      '([.steps[1:][] | .status == "skipped" and .exit_code == null] | all) and (.steps | length) == 7'
+    check "the rolled-back install left nothing behind" \
+      '.left_behind == {"files": [], "registry": [], "services": [], "pending_restart": []}'
+    check "not passed" '.passed == false and .failed_steps == 7'
+    grep -q '^install  *1392 ERROR_FILE_CORRUPT .*FAILED (expected 0)' "$report" || fail "the text report's install line"
     ;;
 esac
 
