@@ -387,7 +387,7 @@ text_report() {
   local i r
   for i in "${!step_names[@]}"; do
     case "${step_ok[$i]}" in
-      1) r="ok" ;;
+      1) r="ok"; [ "${step_codes[$i]}" = 3010 ] && r="ok, a restart follows" ;;
       skip) r="skipped" ;;
       *) r="FAILED (expected $(expect_text "${step_expect[$i]}"))" ;;
     esac

@@ -30,4 +30,5 @@ add_test(NAME try_report_logic COMMAND bash ${CMAKE_SOURCE_DIR}/tests/try/try_lo
 add_test(NAME try_demo_package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/try/try_test.sh ${CMAKE_BINARY_DIR} demo)
 add_test(NAME try_leftover_key COMMAND bash ${CMAKE_SOURCE_DIR}/tests/try/try_test.sh ${CMAKE_BINARY_DIR} leftover)
 add_test(NAME try_failed_install COMMAND bash ${CMAKE_SOURCE_DIR}/tests/try/try_test.sh ${CMAKE_BINARY_DIR} bad-digest)
+add_test(NAME try_rejects_incomplete_package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/try/try_test.sh ${CMAKE_BINARY_DIR} incomplete)
 set_tests_properties(try_demo_package try_leftover_key try_failed_install PROPERTIES TIMEOUT 300)

@@ -3,10 +3,13 @@
 #   demo      the demo package as the build lays it out: every step 0 (3010 where a restart is
 #             expected), the damage really done and repaired, nothing left behind, exit 0;
 #   leftover  a package whose uninstall leaves its parent key behind, with its next release for
-#             the upgrade step: every step succeeds, the report names the key, exit non-zero;
+#             the upgrade step: every step succeeds (the repair of its driver image with 3010,
+#             then a restart), the report names the key, exit non-zero;
 #   bad-digest  a package whose install fails with 1392 (a code a Linux shell sees as 112): the
 #             report shows the full code and its name, the later steps are skipped, exit non-zero.
-#   try_test.sh <build dir> demo|leftover|bad-digest
+#   incomplete  folders without installer.exe or without package.xml: exit 2 before any prefix
+#             is booted.
+#   try_test.sh <build dir> demo|leftover|bad-digest|incomplete
 set -uo pipefail
 build="$(cd "${1:?build directory}" && pwd)"
 case_name="${2:?case}"
@@ -18,6 +21,23 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 check() { # check <description> <jq expression that must be true>
   if [ "$(jq -r "$2" "$json")" != true ]; then fail "$1 ($2)"; fi
 }
+
+if [ "$case_name" = incomplete ]; then
+  folder="$build/try-tests/incomplete"
+  rm -rf "$folder" && mkdir -p "$folder/package"
+  touch "$folder/package/package.xml"
+  for missing in installer.exe package.xml; do
+    message="$("$source_dir/scripts/try.sh" "$build" "$folder/package" --work "$folder/work" 2>&1 >/dev/null)"
+    status=$?
+    [ "$status" -eq 2 ] || fail "without $missing: exit status $status, expected 2"
+    [[ "$message" == *"holds no $missing"* ]] || fail "without $missing: the message was: $message"
+    [ ! -e "$folder/work/wineprefix" ] || fail "without $missing: a prefix was booted"
+    rm -f "$folder/package/package.xml"; touch "$folder/package/installer.exe"
+  done
+  [ "$failures" -eq 0 ] && echo "try incomplete: all checks passed"
+  [ "$failures" -eq 0 ]
+  exit
+fi
 
 case "$case_name" in
   demo) package="$build/demo/package"; extra=() ;;
@@ -65,6 +85,9 @@ case "$case_name" in
     ;;
   leftover)
     [ "$status" -ne 0 ] || fail "exit status 0 although a key was left behind"
+    check "the repair of the damaged driver image asked for a restart, and one followed" \
+      '[.steps[].step] as $n | ($n | index("repair")) as $r | .steps[$r].exit_code == 3010
+       and .steps[$r].name == "ERROR_SUCCESS_REBOOT_REQUIRED" and $n[$r + 1] == "restart"'
     check "the upgrade ran from the newer package" \
       '.steps[] | select(.step == "upgrade") | .detail | test("-iu -x package.xml")'
     check "the left-behind key is named, and it alone" \
