@@ -29,3 +29,13 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# make try PACKAGE=<package folder> [NEWER=<folder of its next release>] [JSON=1]: the package's
+# lifecycle (install, verify, restart, damage and repair, upgrade, uninstall) in a throwaway Wine
+# prefix, and a report of each step and of what the uninstall left behind.
+.PHONY: try
+# Standard output carries the report alone (the build's output goes to standard error).
+try:
+	@test -n "$(PACKAGE)" || { echo "usage: make try PACKAGE=<package folder> [NEWER=<folder>] [JSON=1]" >&2; exit 2; }
+	@$(MAKE) --no-print-directory build >&2
+	@scripts/try.sh $(BUILD) "$(PACKAGE)" $(if $(NEWER),--newer "$(NEWER)") $(if $(JSON),--json)
