@@ -18,12 +18,63 @@ DWORD DeleteInstallReference() {
     return deleted;
 }
 
+// Deletes the empty keys below the open key, deepest first; true when the key itself is then
+// empty (no sub-key, no value).
+static bool PruneEmptySubKeys(HKEY key, const std::wstring& path) {
+    std::vector<std::wstring> children;
+    std::vector<wchar_t> name(256);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        if (::RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        children.emplace_back(name.data(), length);
+    }
+    for (const auto& child : children) {
+        UniqueKey sub;
+        if (::RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, sub.put()) != ERROR_SUCCESS) continue;
+        const bool empty = PruneEmptySubKeys(sub.get(), path + L"\\" + child);
+        sub.reset();
+        if (!empty) continue;
+        const DWORD deleted = ResultFromStatus(::RegDeleteKeyW(key, child.c_str()));
+        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
+            LOG(LogLevel::Warning, "Failed to delete the empty key %S\\%S. Error Code: %d", path.c_str(), child.c_str(),
+                static_cast<int>(deleted));
+        }
+    }
+    DWORD subKeys = 0;
+    DWORD values = 0;
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                           nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    return subKeys == 0 && values == 0;
+}
+
+// The install created the family key as the reference's parent, and the document's registry
+// elements leave the parents of the keys they remove. Once the reference is gone, the keys of
+// the family that hold nothing go too, the family key last; a key with anything in it (what the
+// engine or the administrator keeps there) stays, with the keys above it.
+static void DeleteEmptyFamilyKeys() {
+    bool empty = false;
+    {
+        UniqueKey family;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kFamilyKey, 0, KEY_READ, family.put()) != ERROR_SUCCESS) return;
+        empty = PruneEmptySubKeys(family.get(), kFamilyKey);
+    }
+    if (!empty) return;
+    const DWORD deleted = ResultFromStatus(::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kFamilyKey));
+    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
+        LOG(LogLevel::Warning, "Failed to delete the empty key %S. Error Code: %d", kFamilyKey, static_cast<int>(deleted));
+    }
+}
+
 // Whether or not the document's own registry elements own the product key, a successful
 // uninstall removes the reference; a failed one keeps it, so that a retry still finds the
 // installed directory.
 DWORD RemoveInstallReferenceAfterUnInstall(DWORD packageResult) {
     if (!IsSuccessOrRestart(packageResult)) return ERROR_SUCCESS;
-    return DeleteInstallReference();
+    const DWORD deleted = DeleteInstallReference();
+    if (deleted == ERROR_SUCCESS) DeleteEmptyFamilyKeys();
+    return deleted;
 }
 
 DWORD RestoreInstallReference(const std::wstring& installPath, const std::wstring& contentPath) {

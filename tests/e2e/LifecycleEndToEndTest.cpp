@@ -239,6 +239,19 @@ TEST_F(PackageTest, InstallDirectoryWithTrailingBackslashIsRecordedAsGivenAndRem
     EXPECT_FALSE(KeyExists(kReferenceKey));
 }
 
+TEST_F(PackageTest, UninstallWithoutConfigurationLeavesNoEmptyFamilyKeyButKeepsOneInUse) {
+    ASSERT_EQ(0u, RunInstaller(InstallArguments(L"lifecycle.xml")).exitCode) << LogText();
+    ASSERT_EQ(0u, RunInstaller(UninstallArguments(L"lifecycle.xml")).exitCode) << LogText();
+    EXPECT_FALSE(KeyExists(kFamilyKey)) << "the install created it as the reference's parent";
+
+    // A value the engine keeps in the family key itself keeps the key.
+    ASSERT_EQ(0u, RunInstaller(InstallArguments(L"lifecycle.xml")).exitCode) << LogText();
+    ASSERT_TRUE(WriteDword(kFamilyKey, L"dwLastScan", 1));
+    ASSERT_EQ(0u, RunInstaller(UninstallArguments(L"lifecycle.xml")).exitCode) << LogText();
+    EXPECT_FALSE(KeyExists(kReferenceKey));
+    EXPECT_EQ(std::optional<DWORD>(1), ReadDword(kFamilyKey, L"dwLastScan"));
+}
+
 TEST_F(PackageTest, UninstallOfPackageOwningTheFamilyKeyRemovesTheWholeKey) {
     const ProcessResult install = RunInstaller(InstallArguments(L"coravel.xml"));
     ASSERT_EQ(0u, install.exitCode) << Describe(install, LogText());
