@@ -84,8 +84,9 @@ broken="$build/demo/broken-package"
 rm -rf "$broken" && cp -r "$package" "$broken"
 echo "edited after the digest was taken" >> "$broken/bin/tarnex-engine.txt"
 old_inf="$(sha256sum "$broken/tnxflt.inf" | cut -d' ' -f1)"
-awk '/^\[/{skip = ($0 == "[DefaultUninstall.NTamd64.Services]")} !skip' "$package/tnxflt.inf" > "$broken/tnxflt.inf"
+awk '/^\[/{header = $0; sub(/\r$/, "", header); skip = (header == "[DefaultUninstall.NTamd64.Services]")} !skip' "$package/tnxflt.inf" > "$broken/tnxflt.inf"
 new_inf="$(sha256sum "$broken/tnxflt.inf" | cut -d' ' -f1)"
 sed -i "s/$old_inf/$new_inf/I" "$broken/package.xml"
 echo "    (bin/tarnex-engine.txt edited; [DefaultUninstall.NTamd64.Services] cut from tnxflt.inf, its digest updated)"
-pkgtool "$broken" lint package.xml | tr -d '\r' | sed 's/^/    /'
+pkgtool "$broken" lint package.xml | tr -d '\r' | sed '/^$/d; s/^/    /'
+exit 0
