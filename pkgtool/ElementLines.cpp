@@ -48,7 +48,10 @@ public:
             } else if (Starts(L"<?")) {
                 if (!SkipPast(L"?>")) return false;
             } else if (Starts(L"<!")) {
-                if (!SkipDeclaration()) return false;
+                // Entities declared here may expand to elements that stand nowhere in the text:
+                // the lines of such a document are not known.
+                const size_t from = position_;
+                if (!SkipDeclaration() || text_.find(L"<!ENTITY", from) < position_) return false;
             } else if (Starts(L"</")) {
                 if (open.size() < 2 || !SkipPast(L">")) return false;
                 open.pop_back();

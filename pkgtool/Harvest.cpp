@@ -38,7 +38,13 @@ void Walk(const std::wstring& payload, const std::wstring& folder, Harvest& harv
     do {
         const std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? folders : files).push_back(name);
+        const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        // A linked folder may lead back above itself: it is reported, not followed.
+        if (folder && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            harvest.errors.push_back({directory + L"\\" + name, ERROR_CANT_ACCESS_FILE, L"a linked folder, not followed"});
+            continue;
+        }
+        (folder ? folders : files).push_back(name);
     } while (::FindNextFileW(find.get(), &data));
     const DWORD end = ::GetLastError();
     if (end != ERROR_NO_MORE_FILES) harvest.errors.push_back({directory, end});
@@ -49,7 +55,7 @@ void Walk(const std::wstring& payload, const std::wstring& folder, Harvest& harv
         const std::wstring path = directory + L"\\" + name;
         const std::wstring unwritable = UnwritableName(name);
         if (!unwritable.empty()) {
-            harvest.errors.push_back({path, ERROR_INVALID_NAME});
+            harvest.errors.push_back({path, ERROR_INVALID_NAME, L"its name holds " + unwritable});
             continue;
         }
         Sha256::Digest digest{};
@@ -65,8 +71,9 @@ void Walk(const std::wstring& payload, const std::wstring& folder, Harvest& harv
     }
     for (const auto& name : folders) {
         const std::wstring child = Join(folder, name);
-        if (!UnwritableName(name).empty()) {
-            harvest.errors.push_back({directory + L"\\" + name, ERROR_INVALID_NAME});
+        const std::wstring unwritable = UnwritableName(name);
+        if (!unwritable.empty()) {
+            harvest.errors.push_back({directory + L"\\" + name, ERROR_INVALID_NAME, L"its name holds " + unwritable});
             continue;
         }
         harvest.folders.push_back(child);
@@ -133,8 +140,8 @@ std::wstring UnwritableName(const std::wstring& name) {
 std::wstring HarvestDocument(const Harvest& harvest, const HarvestOptions& options) {
     const std::wstring base = options.destination.empty() ? L"$INSTALL_PATH" : options.destination;
     std::wstring text = L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
-    text += L"<!-- Harvested from " + EscapeXml(options.payload) +
-            L". Set TarnexVersion to the engine's release before shipping. -->\r\n";
+    // No path in the comment: a comment may not hold "--", which a folder name may.
+    text += L"<!-- Harvested by pkgtool. Set TarnexVersion to the engine's release before shipping. -->\r\n";
     text += L"<Package schemaVersion=\"1.1\" TarnexVersion=\"1.0.0.0\">\r\n";
     text += L"  <Feature tag=\"" + EscapeXml(options.feature) + L"\">\r\n";
     for (const auto& file : harvest.files) {

@@ -17,10 +17,12 @@ struct HarvestedFile {
     std::wstring sha256;         // lower-case hexadecimal
 };
 
-// A file or folder that could not be read, with the Win32 code.
+// A file or folder that could not be read, with the Win32 code and, where the code alone does
+// not say it, why.
 struct HarvestError {
     std::wstring path;
     DWORD code = 0;
+    std::wstring reason;
 };
 
 struct Harvest {

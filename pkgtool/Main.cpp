@@ -48,7 +48,8 @@ int RunHarvest(const PkgtoolCommand& command) {
     const Harvest harvest = HarvestPayload(options.payload);
     for (const auto& error : harvest.errors) {
         WriteUtf8(STD_ERROR_HANDLE, L"pkgtool harvest: cannot read " + error.path + L" (error " +
-                                        std::to_wstring(error.code) + L"); it is not in the document\r\n");
+                                        std::to_wstring(error.code) + (error.reason.empty() ? L"" : L": " + error.reason) +
+                                        L"); it is not in the document\r\n");
     }
     if (harvest.errors.empty() || !harvest.files.empty() || !harvest.folders.empty())
         WriteUtf8(STD_OUTPUT_HANDLE, HarvestDocument(harvest, options));

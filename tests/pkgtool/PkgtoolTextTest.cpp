@@ -60,6 +60,10 @@ TEST(ElementLines, ReadsUtf16DocumentsAndRefusesUnbalancedOnes) {
     EXPECT_FALSE(ScanElementLines("<Package><Feature></Package>", tree) && ChildElement(&tree, L"Package", 0)->children.empty());
     EXPECT_FALSE(ScanElementLines("<Package><!-- never closed", tree));
     EXPECT_TRUE(tree.children.empty());
+    // An entity may stand for elements that are nowhere in the text: their lines are unknown.
+    EXPECT_FALSE(ScanElementLines("<!DOCTYPE Package [<!ENTITY f '<Feature tag=\"x\"/>'>]>\n<Package>&f;</Package>", tree));
+    EXPECT_TRUE(ScanElementLines("<!DOCTYPE Package [<!ATTLIST Package a CDATA '>'>]>\n<Package/>", tree));
+    EXPECT_EQ(2, LineOf(ChildElement(&tree, L"Package", 0)));
 }
 
 TEST(InfSections, SectionsAreFoundWithoutCaseAndCommentsAreDropped) {
