@@ -215,6 +215,21 @@ private:
             const SysFile& sys = *driver.sysFiles[i];
             CheckFile(ChildElement(line, L"SysFile", i), L"SysFile " + Quoted(sys.fileName), sys.fileName, sys.sha256);
         }
+        // An upgrade replaces the driver files only when the one named after the INF is newer.
+        if (driver.sysFiles.empty()) return;
+        const std::wstring compared = InfDriverFileName(infName);
+        for (size_t i = 0; i < driver.sysFiles.size(); ++i) {
+            if (Lower(driver.sysFiles[i]->fileName) != Lower(compared)) continue;
+            const std::wstring path = PayloadPath(driver.sysFiles[i]->fileName);
+            const DWORD attributes = ::GetFileAttributesW(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                CheckVersion(ChildElement(line, L"SysFile", i), L"SysFile " + Quoted(driver.sysFiles[i]->fileName),
+                             driver.sysFiles[i]->fileName);
+            return;
+        }
+        Add(infElement, what, L"no driver file named after the INF: an upgrade compares the version of " + compared +
+                                  L", which no SysFile names, so an upgrade will never replace the driver files",
+            L"name the driver image " + compared + L" and list it as a SysFile");
     }
 
     void CheckInf(const Driver& driver, const ElementLine* element, const std::wstring& what) {

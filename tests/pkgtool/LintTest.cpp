@@ -91,7 +91,7 @@ public:
         ASSERT_TRUE(::CopyFileW(Fixture(L"pkgtool_versioned.dll").c_str(), Payload(L"bin\\tnxsvc.exe").c_str(), FALSE));
         ASSERT_TRUE(WriteTextFile(Payload(L"data\\rules.dat"), L"rules"));
         ASSERT_TRUE(WriteTextFile(Payload(L"tnxflt.inf"), kInf));
-        ASSERT_TRUE(WriteTextFile(Payload(L"tnxflt.sys"), L"driver image stand-in"));
+        ASSERT_TRUE(::CopyFileW(Fixture(L"pkgtool_versioned.dll").c_str(), Payload(L"tnxflt.sys").c_str(), FALSE));
         ASSERT_TRUE(WriteTextFile(Payload(L"tnxflt.cat"), L"catalog stand-in"));
         document_ = kDocument;
         configuration_ = kConfiguration;
@@ -182,6 +182,17 @@ TEST_F(LintTest, EachFaultIsOneLineNamingTheElementsLineWithExitOne) {
          nullptr, L">tnxsvc.exe</FileOperation>", false,
          {L"FileOperation \"tnxsvc.exe\": no usable version: bin\\tnxsvc.exe has no version resource",
           L"an upgrade will never replace this file"}},
+        {"driver image without a usable version",
+         [](LintTest& t) { ASSERT_TRUE(WriteTextFile(t.Payload(L"tnxflt.sys"), L"driver image stand-in")); },
+         nullptr, L"<SysFile", false,
+         {L"SysFile \"tnxflt.sys\": no usable version: tnxflt.sys has no version resource", L"an upgrade will never replace this file"}},
+        {"no driver file named after the INF",
+         [](LintTest& t) {
+             ASSERT_TRUE(::CopyFileW(t.Payload(L"tnxflt.sys").c_str(), t.Payload(L"filter.sys").c_str(), FALSE));
+             t.document_ = Replaced(t.document_, L"<SysFile sha256=\"@tnxflt.sys@\">tnxflt.sys", L"<SysFile sha256=\"@filter.sys@\">filter.sys");
+         },
+         nullptr, L"<InfFile", false,
+         {L"InfFile \"tnxflt.inf\": no driver file named after the INF: an upgrade compares the version of tnxflt.sys"}},
         {"exclusion text that does not parse",
          [](LintTest& t) { t.configuration_ = Replaced(t.configuration_, L"<Pattern>tmp</Pattern>", L""); },
          nullptr, L"<Exclusion>\n        <Flags>1", true,
