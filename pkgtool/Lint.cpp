@@ -20,6 +20,9 @@
 
 namespace {
 
+// GetFileVersionText's answer for a FileVersion text of fewer than six fields.
+const DWORD kUnusableVersionText = 777;
+
 std::wstring OneLine(const std::wstring& text) {
     std::wstring line;
     bool blank = false;
@@ -163,20 +166,21 @@ private:
         return FileState::Unreadable;
     }
 
+    // Decided by the version reader the upgrade uses; the raw text only explains a refusal.
     void CheckVersion(const ElementLine* element, const std::wstring& what, const std::wstring& relative) {
-        std::wstring raw;
-        const DWORD code = ReadRawFileVersion(PayloadPath(relative), raw);
+        const std::wstring path = PayloadPath(relative);
+        std::wstring version;
+        const DWORD code = GetFileVersionText(path, version);
+        if (code == ERROR_SUCCESS) return;
         const std::wstring fix = L"give the file a FileVersion text of six dot-separated fields (an upgrade compares "
                                  L"the middle four: 1.2.3.4 in 0.1.2.3.4.0)";
         const std::wstring never = L"; an upgrade will never replace this file";
-        if (code != ERROR_SUCCESS) {
-            Add(element, what, L"no usable version: " + relative + L" has no version resource (" + ErrorText(code) + L")" + never, fix);
-            return;
-        }
-        std::wstring version;
-        if (CutVersionText(raw, version) != ERROR_SUCCESS) {
+        std::wstring raw;
+        if (code == kUnusableVersionText && ReadRawFileVersion(path, raw) == ERROR_SUCCESS) {
             Add(element, what, L"no usable version: the FileVersion text " + Quoted(raw) + L" of " + relative +
                                    L" has fewer than six fields" + never, fix);
+        } else {
+            Add(element, what, L"no usable version: " + relative + L" has no version resource (" + ErrorText(code) + L")" + never, fix);
         }
     }
 

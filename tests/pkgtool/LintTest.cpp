@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include "pkgtool/PkgtoolRun.h"
+#include "shell/Handles.h"
 #include "support/Hex.h"
 #include "support/LogReader.h"
 #include "support/Process.h"
@@ -83,6 +84,7 @@ public:
 
     // A fresh package folder with a clean payload, and the documents as written above.
     void Reset() {
+        held_.reset();
         root_ = std::make_unique<TempDir>(L"lint");
         package_ = *root_ / L"Tarnex Package";
         ASSERT_TRUE(::CreateDirectoryW(package_.c_str(), nullptr));
@@ -130,6 +132,7 @@ public:
     std::wstring document_;        // "@name@" for the digest of payload file name
     std::wstring configuration_;
     std::wstring written_;         // the document as last written
+    UniqueFileHandle held_;        // a payload file another program holds open without sharing
 };
 
 TEST_F(LintTest, PackageAsBuiltIsClean) {
@@ -158,6 +161,14 @@ TEST_F(LintTest, EachFaultIsOneLineNamingTheElementsLineWithExitOne) {
          {L"FileOperation \"rules.dat\": wrong digest: data\\rules.dat has SHA-256 " + edited, L"Fix: set sha256=\"" + edited + L"\""}},
         {"missing file", nullptr, [](LintTest& t) { ASSERT_TRUE(::DeleteFileW(t.Payload(L"data\\rules.dat").c_str())); },
          L"<FileOperation operation=\"copy\" source=\"data\"", false, {L"FileOperation \"rules.dat\": missing file: data\\rules.dat"}},
+        {"file another program holds", nullptr,
+         [](LintTest& t) {
+             t.held_.reset(::CreateFileW(t.Payload(L"data\\rules.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+             ASSERT_TRUE(t.held_);
+         },
+         L"<FileOperation operation=\"copy\" source=\"data\"", false,
+         {L"FileOperation \"rules.dat\": unreadable file: data\\rules.dat cannot be read (error 32"}},
         {"missing INF section", [](LintTest& t) { WriteInf(t, L"[DefaultUninstall.NTamd64.Services]\r\nDelService = tnxflt\r\n"); },
          nullptr, L"<InfFile", false,
          {L"InfFile \"tnxflt.inf\": missing INF section: tnxflt.inf has no [DefaultUninstall.NTamd64.Services]",
