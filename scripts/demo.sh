@@ -71,3 +71,22 @@ step "The install log, first and last lines"
 show_log "$drive_c/TarnexLogs/install.log" | head -8
 echo "    ..."
 show_log "$drive_c/TarnexLogs/install.log" | tail -4
+
+# pkgtool: the demo package lints clean; a broken copy of it (one payload file edited after its
+# digest was taken, one section cut from the INF) gives one line per fault and exit code 1.
+pkgtool() { (cd "$1" && shift && wine "$build/bin/launch.exe" "$build/bin/pkgtool.exe" "$@"); }
+
+step "pkgtool lint: the demo package and its configuration are clean (exit code 0)"
+pkgtool "$package" lint package.xml --config configuration.xml
+
+step "pkgtool lint on a broken copy of the demo package: a wrong digest and a missing INF section (exit code 1)"
+broken="$build/demo/broken-package"
+rm -rf "$broken" && cp -r "$package" "$broken"
+echo "edited after the digest was taken" >> "$broken/bin/tarnex-engine.txt"
+old_inf="$(sha256sum "$broken/tnxflt.inf" | cut -d' ' -f1)"
+awk '/^\[/{header = $0; sub(/\r$/, "", header); skip = (header == "[DefaultUninstall.NTamd64.Services]")} !skip' "$package/tnxflt.inf" > "$broken/tnxflt.inf"
+new_inf="$(sha256sum "$broken/tnxflt.inf" | cut -d' ' -f1)"
+sed -i "s/$old_inf/$new_inf/I" "$broken/package.xml"
+echo "    (bin/tarnex-engine.txt edited; [DefaultUninstall.NTamd64.Services] cut from tnxflt.inf, its digest updated)"
+pkgtool "$broken" lint package.xml | tr -d '\r' | sed '/^$/d; s/^/    /'
+exit 0

@@ -13,6 +13,7 @@ public:
 
     const std::wstring& Source() const { return source_; }
     const std::wstring& FileName() const { return fileName_; }
+    const std::wstring& Sha256() const { return sha256_; }
 
 private:
     std::wstring source_;
