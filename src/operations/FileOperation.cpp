@@ -71,7 +71,7 @@ DWORD FileOperation::Install() {
     InstallJournal* journal = ActiveInstallJournal();
     if (!destination_.empty()) {
         const auto missing = journal ? InstallJournal::MissingDirectories(destination_) : std::vector<std::wstring>();
-        const DWORD created = static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, destination_.c_str(), nullptr));
+        const DWORD created = CreateDirectoryTree(destination_);
         if (journal) journal->DirectoriesCreated(missing);
         if (!IsDirectoryCreated(created)) {
             LOG(LogLevel::Detail, "Failed to create the directory structure while installing File: %S",
