@@ -37,6 +37,13 @@ const PlacedFile kSlowRuntimeFiles[] = {
     {L"data files\\signatures.dat", L"data files\\signatures.dat"},
 };
 
+// The restart-time rename list as one text ("" when empty).
+std::wstring PendingRenamesText() {
+    std::wstring text;
+    for (const auto& item : PendingRenameItems()) text += item + L"\n";
+    return text;
+}
+
 // Waits up to `timeoutMs` until `done` holds; true when it did.
 template <typename Condition>
 bool WaitUntil(DWORD timeoutMs, Condition done) {
@@ -242,11 +249,7 @@ TEST_F(FaultTest, RepairWithoutThePayloadFailsAndLeavesTheInstalledFilesAsTheyAr
     std::vector<Before> before;
     for (const auto& file : kSlowRuntimeFiles)
         before.push_back({ReadFileBytes(Installed(file.installed)), LastWriteTime(Installed(file.installed))});
-    const std::wstring pendingBefore = [] {
-        std::wstring text;
-        for (const auto& item : PendingRenameItems()) text += item + L"\n";
-        return text;
-    }();
+    const std::wstring pendingBefore = PendingRenamesText();
     for (const wchar_t* folder : {L"core", L"data files", L"runtime"}) ASSERT_TRUE(RemoveTree(Payload(folder)));
 
     const ProcessResult repair = RunInstaller(RepairArguments(kSlowRuntimeDocument));
@@ -259,9 +262,7 @@ TEST_F(FaultTest, RepairWithoutThePayloadFailsAndLeavesTheInstalledFilesAsTheyAr
         EXPECT_EQ(before[i].bytes, ReadFileBytes(path)) << ToUtf8(path);
         EXPECT_EQ(before[i].written, LastWriteTime(path)) << ToUtf8(path);
     }
-    std::wstring pendingAfter;
-    for (const auto& item : PendingRenameItems()) pendingAfter += item + L"\n";
-    EXPECT_EQ(pendingBefore, pendingAfter) << "nothing is scheduled for the restart";
+    EXPECT_EQ(pendingBefore, PendingRenamesText()) << "nothing is scheduled for the restart";
     EXPECT_TRUE(KeyExists(kReferenceKey));
 }
 
@@ -283,20 +284,14 @@ TEST_F(FaultTest, ReadOnlyInstalledFileIsRepairedAndRemoved) {
     // Read-only again, now on the intact file: the uninstall still removes it and its folder
     // (neither the delete now nor one at the restart would take a read-only file).
     ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
-    const std::wstring pendingBefore = [] {
-        std::wstring text;
-        for (const auto& item : PendingRenameItems()) text += item + L"\n";
-        return text;
-    }();
+    const std::wstring pendingBefore = PendingRenamesText();
     const ProcessResult uninstall = RunInstaller(UninstallArguments(kSlowRuntimeDocument));
     log = LogText();
     EXPECT_EQ(0u, uninstall.exitCode) << Describe(uninstall, log);
     EXPECT_TRUE(Contains(log, L"Cleared the read-only attribute of " + file)) << ToUtf8(log);
     EXPECT_FALSE(FileExists(file));
     ExpectNothingInstalled();
-    std::wstring pendingAfter;
-    for (const auto& item : PendingRenameItems()) pendingAfter += item + L"\n";
-    EXPECT_EQ(pendingBefore, pendingAfter) << "nothing is left for the restart";
+    EXPECT_EQ(pendingBefore, PendingRenamesText()) << "nothing is left for the restart";
 }
 
 // A folder whose access list denies creating files, as an administrator's lockdown may leave it.
