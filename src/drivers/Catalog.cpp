@@ -81,6 +81,12 @@ DWORD VerifyCatalogMembershipWith(const TrustFunctions& trust, const std::wstrin
     BYTE hash[kHashBufferSize] = {};
     DWORD hashSize = kHashBufferSize;
     if (!trust.calcHashFromFileHandle(file.get(), &hashSize, hash, 0)) return ::GetLastError();
+    // A size beyond the buffer would have the member tag and the catalog lookup read past it.
+    if (hashSize > kHashBufferSize) {
+        LOG(LogLevel::Error, "Hash of %S reported as %u bytes, more than its buffer of %u", filePath.c_str(),
+            static_cast<unsigned>(hashSize), static_cast<unsigned>(kHashBufferSize));
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
     const std::wstring memberTag = CatalogMemberTag(hash, hashSize);
 
     HCATADMIN admin = nullptr;

@@ -48,6 +48,7 @@ const DWORD kInitialSectionUnits = 1024;
 // A section beyond this is not an INF anyone wrote; reading stops rather than growing forever.
 const DWORD kMaximumSectionUnits = 16 * 1024 * 1024;
 const DWORD kStringUnits = 512;
+const DWORD kLongestInfStringUnits = 8192;   // holds 4096 characters, the quotes and the NUL
 const DWORD kErrorImplementationLimit = 1292;   // ERROR_IMPLEMENTATION_LIMIT
 
 #ifdef _MSC_VER
@@ -64,6 +65,21 @@ bool IsVistaOrLater() {
 #ifdef _MSC_VER
 #pragma warning(pop)
 #endif
+
+// A string of the INF's Strings section. Most fit kStringUnits; one that may have been cut (the
+// system cuts a quoted value one unit short of the buffer) is read again in larger buffers up to
+// the longest an INF may hold (4096 characters and its quotes), so that a long value is never
+// compared cut short.
+std::wstring ReadInfString(const std::wstring& infPath, const std::wstring& name) {
+    std::vector<wchar_t> value;
+    DWORD length = 0;
+    for (DWORD units = kStringUnits;; units *= 2) {
+        value.assign(units, L'\0');
+        length = ::GetPrivateProfileStringW(L"Strings", name.c_str(), L"", value.data(), units, infPath.c_str());
+        if (length + 2 < units || units >= kLongestInfStringUnits) break;
+    }
+    return std::wstring(value.data(), length);
+}
 
 DWORD ProgramDirectoryFailure(DWORD code) {
     LOG(LogLevel::Error, "Failed while calling GetModuleFileName for Service dir-path.");
@@ -312,11 +328,7 @@ DWORD Driver::VerifyAddReg() const {
         section.assign(static_cast<size_t>(size) * 2, L'\0');
     }
 
-    const InfStringLookup lookup = [&infPath](const std::wstring& name) {
-        wchar_t value[kStringUnits] = {};
-        ::GetPrivateProfileStringW(L"Strings", name.c_str(), L"", value, kStringUnits, infPath.c_str());
-        return std::wstring(value);
-    };
+    const InfStringLookup lookup = [&infPath](const std::wstring& name) { return ReadInfString(infPath, name); };
 
     DWORD result = ERROR_SUCCESS;
     for (const std::wstring& line : SplitSectionLines(section.data(), length)) {

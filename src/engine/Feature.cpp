@@ -73,6 +73,31 @@ bool ScheduleRemainderAtRestart(const std::wstring& directory) {
     return true;
 }
 
+// The shell's file operation takes patterns below MAX_PATH only. A longer tree is emptied here
+// through the long-path forms with the same outcome: every file (read-only ones too) and every
+// sub-directory go, the directory itself stays for the caller. A link to a directory is removed,
+// never followed.
+bool DeleteTreeContentsLong(const std::wstring& directory) {
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle find(::FindFirstFileW(ExtendedPath(directory + L"\\*", 0).c_str(), &data));
+    if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    bool deleted = true;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring child = directory + L"\\" + name;
+        const std::wstring extended = ExtendedPath(child, 0);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) deleted = DeleteTreeContentsLong(child) && deleted;
+            deleted = ::RemoveDirectoryW(extended.c_str()) != FALSE && deleted;
+            continue;
+        }
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(extended.c_str(), FILE_ATTRIBUTE_NORMAL);
+        deleted = ::DeleteFileW(extended.c_str()) != FALSE && deleted;
+    } while (::FindNextFileW(find.get(), &data));
+    return deleted;
+}
+
 } // namespace
 
 void Feature::Bind(const XmlNode& node) {
@@ -105,7 +130,7 @@ DWORD Feature::Install() {
             for (auto& service : services) {
                 // Only a service this install registers is removed again by a rollback.
                 if (journal && !ServiceRegistered(service->serviceName)) {
-                    journal->Record(L"service " + service->serviceName, [&service] { return service->UnInstall(); });
+                    journal->Record(L"service " + service->serviceName, [&service] { return service->RollBackInstall(); });
                 }
                 result = service->Install();
                 if (result != ERROR_SUCCESS) break;
@@ -429,6 +454,12 @@ bool DeleteDirectoryContents(const std::wstring& path) {
         return false;
     }
     text.copy(pattern.data(), text.size());
+    if (text.size() >= MAX_PATH) {
+        const bool emptied = DeleteTreeContentsLong(path);
+        LOG(LogLevel::Detail, "DeleteDirectoryContents( %S )  returned %d", pattern.data(), emptied ? 0 : 1);
+        if (!emptied) return false;
+        return ::RemoveDirectoryW(ExtendedPath(path, MAX_PATH).c_str()) != FALSE;
+    }
 
     SHFILEOPSTRUCTW operation{};
     operation.wFunc = FO_DELETE;

@@ -30,7 +30,7 @@ const USHORT kInstallEntryMessage = 10;
 const USHORT kRepairFilesEntryMessage = 11;
 
 DWORD CreateDirectoryWithParents(const std::wstring& directory) {
-    return static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, directory.c_str(), nullptr));
+    return CreateDirectoryTree(directory);
 }
 
 // What a configuration document that cannot be loaded gives.

@@ -24,10 +24,10 @@ DWORD DirectoryOperation::Install() {
     ReplaceEnvVariable(path_);
     InstallJournal* journal = ActiveInstallJournal();
     const auto missing = journal ? InstallJournal::MissingDirectories(path_) : std::vector<std::wstring>();
-    const int result = ::SHCreateDirectoryExW(nullptr, path_.c_str(), nullptr);
+    const DWORD result = CreateDirectoryTree(path_);
     if (journal) journal->DirectoriesCreated(missing);
     LOG(LogLevel::Information, "End directory operation %S for path %S", operation_.c_str(), path_.c_str());
-    return scope.Result(static_cast<DWORD>(result));
+    return scope.Result(result);
 }
 
 DWORD DirectoryOperation::UnInstall() {

@@ -84,6 +84,30 @@ bool IsSamePath(const std::wstring& a, const std::wstring& b) {
     return !a.empty() && !b.empty() && SamePathText(FullPathOrAsGiven(a), FullPathOrAsGiven(b));
 }
 
+DWORD CreateDirectoryTree(const std::wstring& path) {
+    if (path.size() < kShellDirectoryLimit) return static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, path.c_str(), nullptr));
+    std::wstring directory = WithoutLongPrefix(path);
+    while (directory.size() > 3 && (directory.back() == L'\\' || directory.back() == L'/')) directory.pop_back();
+    if (!IsAbsolutePathText(directory)) return ERROR_BAD_PATHNAME;
+    if (PathExists(directory)) return ERROR_ALREADY_EXISTS;
+    // The first level below the root: after "X:\", or after "\\server\share\".
+    size_t level = 3;
+    if (directory.compare(0, 2, L"\\\\") == 0) {
+        const size_t server = directory.find(L'\\', 2);
+        const size_t share = server == std::wstring::npos ? server : directory.find(L'\\', server + 1);
+        if (share == std::wstring::npos) return ERROR_BAD_PATHNAME;
+        level = share + 1;
+    }
+    for (size_t end = directory.find(L'\\', level);; end = directory.find(L'\\', end + 1)) {
+        const std::wstring part = end == std::wstring::npos ? directory : directory.substr(0, end);
+        if (!PathExists(part) && !::CreateDirectoryW(ExtendedPath(part, kShellDirectoryLimit - 1).c_str(), nullptr)) {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_ALREADY_EXISTS) return error;
+        }
+        if (end == std::wstring::npos) return ERROR_SUCCESS;
+    }
+}
+
 DWORD FullPathLong(const std::wstring& path, std::wstring& full) {
     const std::wstring extended = ExtendedPath(path, MAX_PATH);
     std::vector<wchar_t> buffer(MAX_PATH);

@@ -14,6 +14,12 @@ BOOL DeleteFileLong(const std::wstring& path);
 BOOL CopyFileLong(const std::wstring& source, const std::wstring& target, BOOL failIfExists);
 bool PathExists(const std::wstring& path);
 bool IsDirectoryPath(const std::wstring& path);
+// Creates a directory and every missing parent, with SHCreateDirectoryExW's results (0; 183 when
+// it exists already; 161 for a path that is not absolute; else the creation's error). The shell's
+// function serves paths below kShellDirectoryLimit; it cannot make longer ones, which are made one
+// level at a time through the long-path form.
+constexpr size_t kShellDirectoryLimit = MAX_PATH - 12;
+DWORD CreateDirectoryTree(const std::wstring& path);
 // As GetFullPathNameW, with the long-path prefix taken off the result again.
 DWORD FullPathLong(const std::wstring& path, std::wstring& full);
 // The full path, or `path` as given when it is empty or cannot be resolved.

@@ -36,6 +36,14 @@ DWORD CopyWithRestartFallback(const std::wstring& source, const std::wstring& ta
     return result;
 }
 
+// True when the file had the read-only attribute and has it no more.
+bool ClearReadOnlyAttribute(const std::wstring& path) {
+    const std::wstring extended = ExtendedPath(path, MAX_PATH);
+    const DWORD attributes = ::GetFileAttributesW(extended.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    return ::SetFileAttributesW(extended.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
+}
+
 } // namespace
 
 void FileOperation::Bind(const XmlNode& node) {
@@ -71,7 +79,7 @@ DWORD FileOperation::Install() {
     InstallJournal* journal = ActiveInstallJournal();
     if (!destination_.empty()) {
         const auto missing = journal ? InstallJournal::MissingDirectories(destination_) : std::vector<std::wstring>();
-        const DWORD created = static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, destination_.c_str(), nullptr));
+        const DWORD created = CreateDirectoryTree(destination_);
         if (journal) journal->DirectoriesCreated(missing);
         if (!IsDirectoryCreated(created)) {
             LOG(LogLevel::Detail, "Failed to create the directory structure while installing File: %S",
@@ -114,7 +122,13 @@ DWORD FileOperation::UnInstall() {
     FunctionScope scope(kLogModule, "FileOperation::UnInstall");
     const std::wstring target = TargetPath();
     DWORD result = ERROR_SUCCESS;
-    const DWORD deleted = ResultFromBool(DeleteFileLong(target));
+    DWORD deleted = ResultFromBool(DeleteFileLong(target));
+    // A read-only attribute (set by someone after the install) keeps the file from being deleted
+    // now and at the restart alike: the engine's own file loses it and is deleted.
+    if (deleted == ERROR_ACCESS_DENIED && ClearReadOnlyAttribute(target)) {
+        LOG(LogLevel::Detail, "Cleared the read-only attribute of %S to delete it", target.c_str());
+        deleted = ResultFromBool(DeleteFileLong(target));
+    }
     if (deleted != ERROR_SUCCESS && !IsPathNotFound(deleted)) {
         result = ResultFromBool(MoveFileLong(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
         if (result == ERROR_SUCCESS) {

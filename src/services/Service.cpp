@@ -120,6 +120,18 @@ DWORD Service::UnInstall() {
     return scope.Result(ERROR_SUCCESS);
 }
 
+DWORD Service::RollBackInstall() {
+    FunctionScope scope(kLogModule, "Service::RollBackInstall");
+    const DWORD result = UnInstall();
+    if (result != ERROR_SERVICE_REQUEST_TIMEOUT || !service_) return scope.Result(result);
+    if (!::DeleteService(service_.get()) && ::GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+        return scope.Result(result);
+    }
+    LOG(LogLevel::Warning, "Service %S did not stop; it is marked for deletion and goes once it has stopped.",
+        serviceName.c_str());
+    return scope.Result(ERROR_SUCCESS);
+}
+
 DWORD Service::Repair() {
     FunctionScope scope(kLogModule, "Service::Repair");
     {

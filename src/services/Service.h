@@ -24,6 +24,11 @@ public:
     DWORD UnInstall() override;
     DWORD Repair() override;
     DWORD Verify() override;
+    // The rollback of a failed install that registered this service: UnInstall, and when the
+    // service does not stop (an engine that died while starting may stay "start pending" in the
+    // SCM), it is marked for deletion all the same, so that no registration of the failed install
+    // outlives it: the SCM deletes it once it has stopped, at the latest at the restart.
+    DWORD RollBackInstall();
 
     // Service control, used by the element and by the action controller around uninstall,
     // repair and upgrade. StartTheService and CheckAndSetServiceStartType need the service handle

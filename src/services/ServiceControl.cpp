@@ -2,7 +2,9 @@
 // after an install, and the lockdown lifted before a stop.
 #include "services/Service.h"
 
+#include <functional>
 #include <memory>
+#include <utility>
 #include "engine/InstallContext.h"
 #include "policy/InstallOverrideTable.h"
 #include "services/LockDown.h"
@@ -90,31 +92,64 @@ DWORD Service::StartTheService() {
     return scope.Result(WaitForScanner(interval.milliseconds));
 }
 
+namespace {
+
+// The scanner client library and the client's state. The calls into the library run on worker
+// threads (a library that never returns must not hold the installer forever), so the library and
+// every slot it is given live here, owned by the wait and by every worker still inside a call.
+struct ScannerSession {
+    std::unique_ptr<ScannerClient> client;
+    // The client handle and, right after it, the slot the state query is given.
+    struct {
+        void* handle = nullptr;
+        void* slot = nullptr;
+    } slots;
+    DWORD state = MAXDWORD;
+};
+
+// One bounded call into the library; false, with the line that says so, when it did not return.
+bool CallScanner(const char* function, DWORD timeoutMs, std::function<DWORD()> call, DWORD& result) {
+    if (CallWithTimeout(std::move(call), timeoutMs, result)) return true;
+    LOG(LogLevel::Error, "Scanner client function %s did not return within %u ms; the wait for the scanner ends.",
+        function, static_cast<unsigned>(timeoutMs));
+    return false;
+}
+
+} // namespace
+
 DWORD Service::WaitForScanner(DWORD intervalMs) {
     DWORD result = ERROR_SERVICE_NOT_ACTIVE;
+    auto session = std::make_shared<ScannerSession>();
     // A missing library or function is an AVException for the top level, which logs nothing for
     // it: say here what was missing.
-    std::unique_ptr<ScannerClient> loaded;
     try {
-        loaded = std::make_unique<ScannerClient>();
+        session->client = std::make_unique<ScannerClient>();
     } catch (const AVException& exception) {
         LOG(LogLevel::Error, "Scanner client library \"BulwarkClient.dll\": %s. Error code %d",
             exception.Message().c_str(), static_cast<int>(exception.Code()));
         throw;
     }
-    ScannerClient& client = *loaded;
-    // The client handle and, right after it, the slot the state query is given.
-    struct {
-        void* handle = nullptr;
-        void* slot = nullptr;
-    } session;
-    const DWORD initialized = client.Initialize(&session.handle, kScannerClientFlags);
+    // A library still inside a call is left loaded and is not called again (AVUnInitialize
+    // included): its worker holds the session until the process ends.
+    const DWORD timeoutMs = ScannerCallTimeout(intervalMs);
+    DWORD initialized = ERROR_SUCCESS;
+    if (!CallScanner("AVInitialize", timeoutMs, [session] {
+            return session->client->Initialize(&session->slots.handle, kScannerClientFlags);
+        }, initialized)) {
+        return result;
+    }
     if (initialized != ERROR_SUCCESS) {
         LOG(LogLevel::Error, "Failed to initialize the Client. Error code %d", static_cast<int>(initialized));
     } else {
         for (int poll = 0; poll < kScannerPolls; ++poll) {
-            DWORD state = MAXDWORD;
-            const DWORD queried = client.GetSystemState(&session.slot, &state);
+            session->state = MAXDWORD;
+            DWORD queried = ERROR_SUCCESS;
+            if (!CallScanner("AVGetSystemState", timeoutMs, [session] {
+                    return session->client->GetSystemState(&session->slots.slot, &session->state);
+                }, queried)) {
+                return result;
+            }
+            const DWORD state = session->state;
             LOG(LogLevel::Detail, "Server State : %S", ServiceStateName(state));
             if (queried != ERROR_SUCCESS) break;
             if (state == kScannerInitialized) {
@@ -125,7 +160,9 @@ DWORD Service::WaitForScanner(DWORD intervalMs) {
             ServiceSleep(intervalMs);
         }
     }
-    client.UnInitialize(session.handle);
+    DWORD ignored = ERROR_SUCCESS;
+    CallScanner("AVUnInitialize", timeoutMs, [session] { return session->client->UnInitialize(session->slots.handle); },
+                ignored);
     return result;
 }
 

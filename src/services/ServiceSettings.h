@@ -46,6 +46,11 @@ ServiceWaitInterval ComputeServiceWaitInterval(long restartDelay, long restartCo
 // "CRV_CRASH" ... "CRV_INITIALIZING" for the scanner's states 0 to 9, the empty text otherwise.
 const wchar_t* ServiceStateName(DWORD state);
 
+// How long one call into the scanner client library may take before the wait gives up on the
+// library: one wait interval, and never less than kMinScannerCallMs.
+constexpr DWORD kMinScannerCallMs = 10000;
+inline DWORD ScannerCallTimeout(DWORD intervalMs) { return intervalMs > kMinScannerCallMs ? intervalMs : kMinScannerCallMs; }
+
 // The scanner's states that steer the wait after a start.
 constexpr DWORD kScannerInitialized = 4;
 constexpr DWORD kScannerInitializing = 9;

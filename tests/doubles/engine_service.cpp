@@ -9,6 +9,8 @@
 //                      after "PendingSeconds" (default 10): report STOPPED with an error, as
 //                      an engine whose start hangs and then fails
 //   "exit"             report STOPPED at once, with a service-specific error
+//   "die-pending"      report START_PENDING, then after "PendingSeconds" (default 10) the process
+//                      dies without another report, as an engine that crashes while it starts
 // Every control code it receives is appended to the value "Controls" ("218;"), and every start
 // to "Starts" ("start;").
 #include <windows.h>
@@ -55,6 +57,11 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
     if (g_mode == L"exit") {
         Report(SERVICE_STOPPED, 1);
         return;
+    }
+    if (g_mode == L"die-pending") {
+        Report(SERVICE_START_PENDING);
+        ::Sleep(doubles::ReadNumber(SettingsKey(), L"PendingSeconds", 10) * 1000);
+        ::TerminateProcess(::GetCurrentProcess(), 0xC0000005);
     }
     if (g_mode == L"start-pending") {
         Report(SERVICE_START_PENDING);

@@ -1,7 +1,8 @@
 // Stand-in for a packaged installer program: records how it was started and exits with a chosen
 // code. EXIT_CODE_HELPER_RECORD names a file that receives the module path and the command line
 // (UTF-8, one per line); the exit code is the first argument when it is a number, else
-// EXIT_CODE_HELPER_CODE, else 0.
+// EXIT_CODE_HELPER_CODE, else 0. EXIT_CODE_HELPER_SLEEP_MS makes it take that long first, as a
+// runtime installer that is slow to finish.
 #include <windows.h>
 #include <cwchar>
 #include <cwctype>
@@ -39,6 +40,8 @@ int wmain(int argc, wchar_t** argv) {
             ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         }
     }
+    const std::wstring sleep = Environment(L"EXIT_CODE_HELPER_SLEEP_MS");
+    if (IsNumber(sleep.c_str())) ::Sleep(static_cast<DWORD>(wcstoul(sleep.c_str(), nullptr, 10)));
     if (argc > 1 && IsNumber(argv[1])) return static_cast<int>(wcstoul(argv[1], nullptr, 10));
     const std::wstring code = Environment(L"EXIT_CODE_HELPER_CODE");
     return code.empty() ? 0 : static_cast<int>(wcstoul(code.c_str(), nullptr, 10));

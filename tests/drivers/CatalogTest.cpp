@@ -28,6 +28,7 @@ struct TrustRecord {
     DWORD uiChoice = 0, revocation = 0, unionChoice = 0;
     std::wstring catalogPath, memberTag, memberPath, filePath;
     bool policyData = false;
+    DWORD enumHashSize = 0;
 };
 TrustRecord g_trust;
 
@@ -56,7 +57,8 @@ BOOL WINAPI CalcHash(HANDLE, DWORD* size, BYTE* hash, DWORD) {
     *size = sizeof(kHash);
     return TRUE;
 }
-HCATINFO WINAPI EnumCatalog(HCATADMIN, BYTE*, DWORD, DWORD, HCATINFO*) {
+HCATINFO WINAPI EnumCatalog(HCATADMIN, BYTE*, DWORD size, DWORD, HCATINFO*) {
+    g_trust.enumHashSize = size;
     if (g_trust.catalogFound) return kCatalog;
     ::SetLastError(g_trust.enumError);
     return nullptr;
@@ -130,6 +132,50 @@ TEST_F(CatalogTest, AMemberOfATrustedCatalogVerifiesThroughTheDriverPolicy) {
     EXPECT_EQ(static_cast<DWORD>(WTD_CHOICE_CATALOG), g_trust.unionChoice);
     EXPECT_EQ(1, g_trust.catalogsReleased);
     EXPECT_EQ(1, g_trust.released);
+}
+
+// Hash functions of the sizes around the 100-byte buffer the check gives them: one that needs
+// exactly 100 bytes, one that needs more (and says so, as the system's does), and one that
+// reports more than the buffer holds while claiming success.
+struct SizedHash {
+    DWORD needed;     // bytes the function writes
+    DWORD reported;   // size it reports on success
+};
+SizedHash g_sizedHash;
+BOOL WINAPI CalcSizedHash(HANDLE, DWORD* size, BYTE* hash, DWORD) {
+    if (*size < g_sizedHash.needed) {
+        *size = g_sizedHash.needed;
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    for (DWORD i = 0; i < g_sizedHash.needed; ++i) hash[i] = static_cast<BYTE>(i);
+    *size = g_sizedHash.reported;
+    return TRUE;
+}
+
+TEST_F(CatalogTest, HashesFillTheirHundredByteBufferAndNeverReadPastIt) {
+    struct Case { SizedHash hash; DWORD expected; size_t tagLength; };
+    const Case cases[] = {
+        { { 100, 100 }, ERROR_SUCCESS, 200 },
+        { { 101, 101 }, ERROR_INSUFFICIENT_BUFFER, 0 },
+        { { 100, 101 }, ERROR_INSUFFICIENT_BUFFER, 0 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.hash.needed << " bytes written, " << c.hash.reported << " reported");
+        g_trust = TrustRecord();
+        g_sizedHash = c.hash;
+        TrustFunctions trust = StandIns();
+        trust.calcHashFromFileHandle = &CalcSizedHash;
+        EXPECT_EQ(c.expected, VerifyCatalogMembershipWith(trust, file_));
+        EXPECT_EQ(c.tagLength, g_trust.memberTag.size());
+        if (c.expected == ERROR_SUCCESS) {
+            EXPECT_EQ(100u, g_trust.enumHashSize);
+            EXPECT_EQ(L"000102", g_trust.memberTag.substr(0, 6));
+            EXPECT_EQ(L"63", g_trust.memberTag.substr(198));
+        } else {
+            EXPECT_EQ(0, g_trust.acquired) << "no catalog is asked about a hash that did not fit";
+        }
+    }
 }
 
 TEST_F(CatalogTest, TheVerifiersAnswerForAnUntrustedCatalogIsTheResult) {

@@ -72,9 +72,10 @@ protected:
         ::DeleteFileW(infPath_.c_str());
         ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\NorvexTest");
     }
-    void WriteInf(const std::wstring& addRegLines) {
+    void WriteInf(const std::wstring& addRegLines, const std::wstring& moreStrings = L"") {
         ASSERT_TRUE(WriteTextFile(infPath_, L"[Version]\r\nSignature=\"$Windows NT$\"\r\n\r\n[NvxAddReg]\r\n" + addRegLines +
-                                                L"\r\n[Strings]\r\nValuesKey=\"SOFTWARE\\NorvexTest\\Drivers\"\r\n"));
+                                                L"\r\n[Strings]\r\nValuesKey=\"SOFTWARE\\NorvexTest\\Drivers\"\r\n" +
+                                                moreStrings));
     }
     // The code, with what the check wrote to standard output.
     DWORD VerifyCapturingReport(std::wstring& report) {
@@ -114,6 +115,35 @@ TEST_F(VerifyAddRegTest, AValueFarDownALongSectionIsStillChecked) {
     WriteInf(lines + L"HKLM,%ValuesKey%,Level,0x00010001,4\r\n");
     std::wstring report;
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), VerifyCapturingReport(report));
+}
+
+// INF strings around the 512 units read at first, up to the longest an INF may hold (4096
+// characters): each is compared whole, so a value cut short is found and a long one that is
+// intact passes.
+TEST_F(VerifyAddRegTest, LongInfStringsAreComparedWhole) {
+    struct Case { size_t characters; size_t stored; DWORD expected; };
+    const Case cases[] = {
+        { 511, 511, ERROR_SUCCESS },
+        { 512, 512, ERROR_SUCCESS },
+        { 512, 511, ERROR_INVALID_DATA },
+        { 4096, 4096, ERROR_SUCCESS },
+        { 4096, 4095, ERROR_INVALID_DATA },
+    };
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(testing::Message() << c.characters << " characters in the INF, " << c.stored << " stored");
+        // An INF of its own per case: the system keeps an INF it has read and may not see it rewritten
+        // within the same moment.
+        ::DeleteFileW(infPath_.c_str());
+        driver_.infFile.fileName = L"norvextest" + std::to_wstring(i) + L".inf";
+        infPath_ = driver_.DriversDirectory() + driver_.infFile.fileName;
+        WriteInf(L"HKLM,%ValuesKey%,Text,0x00000000,%Long%\r\n", L"Long=\"" + std::wstring(c.characters, L'v') + L"\"\r\n");
+        const std::wstring stored(c.stored, L'v');
+        ASSERT_EQ(ERROR_SUCCESS, ::SHSetValueW(HKEY_LOCAL_MACHINE, kValuesKey, L"Text", REG_SZ, stored.c_str(),
+                                               static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t))));
+        std::wstring report;
+        EXPECT_EQ(c.expected, VerifyCapturingReport(report)) << ToUtf8(report);
+    }
 }
 
 TEST_F(VerifyAddRegTest, AnInfWithoutTheSectionHasNothingToCheck) {

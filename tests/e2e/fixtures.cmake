@@ -34,6 +34,7 @@ add_custom_command(
           -DFIXTURES=${E2E_FIXTURES}
           -DPACKAGE=${E2E_PACKAGE}
           -DHELPER=$<TARGET_FILE:recording_helper>
+          -DRUNTIME_HELPER=$<TARGET_FILE:exit_code_helper>
           -DENGINE_SERVICE=$<TARGET_FILE:engine_service>
           -DSCANNER_CLIENT=$<TARGET_FILE:double_BulwarkClient>
           -DNCAPI=$<TARGET_FILE:double_ncapi>
@@ -45,7 +46,7 @@ add_custom_command(
           -P ${E2E_FIXTURES}/MakePackage.cmake
   DEPENDS ${E2E_TEMPLATES} ${E2E_PAYLOAD}
           ${E2E_FIXTURES}/MakePackage.cmake ${CMAKE_SOURCE_DIR}/cmake/FillDigests.cmake
-          recording_helper engine_service double_BulwarkClient double_ncapi e2e_tarnexcore_current e2e_tarnexcore_next e2e_tarnexscan_current e2e_tarnexscan_older
+          recording_helper exit_code_helper engine_service double_BulwarkClient double_ncapi e2e_tarnexcore_current e2e_tarnexcore_next e2e_tarnexscan_current e2e_tarnexscan_older
   COMMENT "Laying out the end-to-end sample package")
 add_custom_target(e2e_package DEPENDS ${E2E_DOCUMENTS})
 add_dependencies(e2e_tests e2e_package)

@@ -36,6 +36,30 @@ TEST_F(InstallReferenceTest, RecordsExactlyTheTwoPathsAsGiven) {
     EXPECT_EQ(read, L"unchanged");
 }
 
+// Reference values are read into 4096 bytes: 2047 characters and their NUL fit, as do 2048
+// characters stored without one; a longer value is not read at all (never a cut path).
+TEST_F(InstallReferenceTest, ReferenceStringsAreReadWholeUpToTheirBufferAndNeverCut) {
+    struct Case { size_t characters; bool terminated; bool read; };
+    const Case cases[] = {
+        { 2047, true, true },
+        { 2048, false, true },
+        { 2048, true, false },
+        { 2049, false, false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.characters << (c.terminated ? " characters and NUL" : " characters"));
+        // A non-NUL unit after the counted bytes, so that the registry adds no terminator of its own.
+        std::wstring data(c.characters, L'p');
+        data.push_back(L'!');
+        const DWORD bytes = static_cast<DWORD>((c.characters + (c.terminated ? 1 : 0)) * sizeof(wchar_t));
+        if (c.terminated) data[c.characters] = L'\0';
+        ASSERT_TRUE(hklm::WriteValue(kReferenceKey, L"szInstallPath", REG_SZ, data.c_str(), bytes));
+        std::wstring read = L"unchanged";
+        EXPECT_EQ(c.read, ReadRegistryString(kReferenceKey, L"szInstallPath", read));
+        EXPECT_EQ(c.read ? std::wstring(c.characters, L'p') : std::wstring(L"unchanged"), read);
+    }
+}
+
 TEST_F(InstallReferenceTest, DeletingTheReferenceRemovesTheWholeProductKey) {
     UseDirectories(L"C:\\Inst", L"C:\\Content");
     ASSERT_EQ(InstallHelper::InstallRefKey(), static_cast<DWORD>(ERROR_SUCCESS));

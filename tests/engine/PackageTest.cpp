@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include "engine/InstallHelper.h"
 #include "engine/installer.h"
+#include "operations/FileHelpers.h"
 #include "shell/Handles.h"
 #include "support/PendingRenames.h"
 #include "EngineFixture.h"
@@ -317,6 +318,28 @@ TEST_F(DirectoryRemovalTest, ProtectedDirectoriesAreNeverEmptiedOrRemoved) {
     }
     EXPECT_TRUE(FileExists(std::wstring(system) + L"\\kernel32.dll"));
     EXPECT_NE(LogText().find(L"Refusing to delete protected directory"), std::wstring::npos);
+}
+
+// The shell's pattern (the path, "\*.*" and two NULs) fills a 2048-unit buffer at a path of
+// 2042 characters; one character more is refused before anything is deleted.
+TEST_F(DirectoryRemovalTest, DeleteDirectoryContentsTakesPathsUpToItsPatternBuffer) {
+    struct Case { size_t length; bool removed; };
+    const Case cases[] = { { 2042, true }, { 2043, false } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.length << " characters");
+        std::wstring path = dir_ / (L"p" + std::to_wstring(c.length));
+        while (c.length - path.size() > 150) path += L"\\" + std::wstring(100, L'd');
+        path += L"\\" + std::wstring(c.length - path.size() - 1, L'e');
+        ASSERT_EQ(c.length, path.size());
+        ASSERT_EQ(CreateDirectoryTree(path), static_cast<DWORD>(ERROR_SUCCESS));
+        const std::wstring file = L"\\\\?\\" + path + L"\\inside.txt";
+        ASSERT_TRUE(WriteFileBytes(file, "kept unless removed"));
+
+        EXPECT_EQ(c.removed, DeleteDirectoryContents(path));
+        EXPECT_EQ(c.removed, !DirectoryExists(L"\\\\?\\" + path));
+        EXPECT_EQ(c.removed, !FileExists(file));
+        EXPECT_EQ(c.removed ? 0 : 1, CountOccurrences(LogText(), L"path is too long"));
+    }
 }
 
 TEST_F(DirectoryRemovalTest, DeleteDirectoryContentsRemovesTheTreeAndTreatsAMissingDirectoryAsGone) {

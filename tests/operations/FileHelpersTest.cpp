@@ -57,6 +57,27 @@ std::wstring KnownFolder(int csidl) {
     return path;
 }
 
+// Directory chains below and beyond what the shell's function can make, with its results.
+TEST(CreateDirectoryTree, MakesEveryMissingLevelOfShortAndLongPathsWithTheShellsResults) {
+    TempDir dir(L"tree");
+    std::wstring longPath = dir / L"long";
+    while (longPath.size() < 320) longPath += L"\\niveau " + std::wstring(40, L'n');
+    struct Case { std::wstring path; DWORD expected; bool exists; };
+    const Case cases[] = {
+        { dir / L"short\\a\\b", ERROR_SUCCESS, true },
+        { dir / L"short\\a\\b", ERROR_ALREADY_EXISTS, true },
+        { longPath, ERROR_SUCCESS, true },
+        { longPath + L"\\", ERROR_ALREADY_EXISTS, true },
+        { longPath + L"\\logs", ERROR_SUCCESS, true },
+        { std::wstring(300, L'r'), ERROR_BAD_PATHNAME, false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.path.size() << " characters: " << ToUtf8(c.path.substr(c.path.size() - 20)));
+        EXPECT_EQ(c.expected, CreateDirectoryTree(c.path));
+        EXPECT_EQ(c.exists, IsDirectoryPath(c.path));
+    }
+}
+
 TEST(ProtectedDirectories, CoverDriveRootsAndTheWindowsAndSystemFolders) {
     wchar_t windows[MAX_PATH] = {};
     wchar_t system[MAX_PATH] = {};

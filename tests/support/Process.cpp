@@ -79,4 +79,56 @@ ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wst
     return result;
 }
 
+StartedProgram::StartedProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                               bool suspended) {
+    std::wstring commandLine = QuoteArgument(program);
+    for (const auto& argument : arguments) commandLine += L" " + QuoteArgument(argument);
+    SECURITY_ATTRIBUTES inherit{ sizeof(inherit), nullptr, TRUE };
+    UniqueFileHandle nul(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       &inherit, OPEN_EXISTING, 0, nullptr));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul.get();
+    startup.hStdOutput = nul.get();
+    startup.hStdError = nul.get();
+    PROCESS_INFORMATION info{};
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    if (!::CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, suspended ? CREATE_SUSPENDED : 0,
+                          nullptr, nullptr, &startup, &info)) {
+        startError_ = ::GetLastError();
+        return;
+    }
+    process_ = info.hProcess;
+    thread_ = info.hThread;
+}
+
+StartedProgram::~StartedProgram() {
+    if (!process_) return;
+    if (!Wait(0)) Kill();
+    ::CloseHandle(thread_);
+    ::CloseHandle(process_);
+}
+
+void StartedProgram::Resume() {
+    if (thread_) ::ResumeThread(thread_);
+}
+
+bool StartedProgram::Wait(DWORD timeoutMs) {
+    return process_ && ::WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD StartedProgram::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (process_) ::GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+void StartedProgram::Kill() {
+    if (!process_) return;
+    ::TerminateProcess(process_, 0xDEAD);
+    ::WaitForSingleObject(process_, INFINITE);
+}
+
 std::wstring InstallerPath() { return TestProgramDirectory() + L"installer.exe"; }

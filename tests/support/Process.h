@@ -17,6 +17,32 @@ struct ProcessResult {
 ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
                          DWORD timeoutMs = 120000, const std::wstring& workingDirectory = L"");
 
+// A program started without waiting for it, its standard handles on NUL: for a test that runs
+// two at once or ends one in the middle of its work. Ended (and waited for) when destroyed.
+class StartedProgram {
+public:
+    // `suspended`: the program's first thread waits for Resume().
+    StartedProgram(const std::wstring& program, const std::vector<std::wstring>& arguments, bool suspended = false);
+    ~StartedProgram();
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+    DWORD StartError() const { return startError_; }
+    void Resume();
+    // Waits up to `timeoutMs`; true when the program has ended.
+    bool Wait(DWORD timeoutMs);
+    // Its full exit code (STILL_ACTIVE while it runs).
+    DWORD ExitCode() const;
+    // Ends it at once, as a crash or an administrator's kill would, and waits until it is gone.
+    void Kill();
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE thread_ = nullptr;
+    DWORD startError_ = 0;
+};
+
 // One command-line argument quoted by the rules CommandLineToArgvW reads back.
 std::wstring QuoteArgument(const std::wstring& argument);
 

@@ -27,7 +27,7 @@ bool RemoveTestService(const std::wstring& name);
 // Registers an own-process service of the engine service double (on demand, not started).
 bool CreateTestService(const std::wstring& name, const std::wstring& binaryPath, DWORD startType);
 
-// The engine service double: "run", "ignore-stop", "start-pending" or "exit".
+// The engine service double: "run", "ignore-stop", "start-pending", "exit" or "die-pending".
 void SetServiceDoubleMode(const std::wstring& serviceName, const std::wstring& mode);
 // The control codes it received, in order, each followed by ";" ("218;").
 std::wstring ServiceDoubleControls(const std::wstring& serviceName);

@@ -6,6 +6,8 @@
 //                       one repeats (default "4", initialised)
 //   "InitializeResult"  what AVInitialize returns (default 0)
 //   "StateResult"       what AVGetSystemState returns (default 0)
+//   "HangIn"            the name of one of the three functions that never returns, as a library
+//                       stuck on a lock would (default none)
 //   "Calls"             appended per call: "AVInitialize:<flags in hex>", "AVGetSystemState:<slot>"
 //                       ("next" when the slot is the one right after the client handle),
 //                       "AVUnInitialize:<handle>" ("client" for the handle AVInitialize gave)
@@ -42,12 +44,18 @@ std::wstring Hex(DWORD value) {
     return text;
 }
 
+// Never returns when the test chose `function` to hang.
+void HangIfChosen(const wchar_t* function) {
+    if (doubles::ReadText(kKey, L"HangIn", L"") == function) ::Sleep(INFINITE);
+}
+
 } // namespace
 
 #define EXPORT extern "C" __declspec(dllexport)
 
 EXPORT DWORD WINAPI AVInitialize(void** clientHandle, DWORD flags) {
     doubles::Append(kKey, L"Calls", L"AVInitialize:" + Hex(flags));
+    HangIfChosen(L"AVInitialize");
     const DWORD result = doubles::ReadNumber(kKey, L"InitializeResult", 0);
     g_handleSlot = clientHandle;
     if (result == 0 && clientHandle) *clientHandle = &g_client;
@@ -57,6 +65,7 @@ EXPORT DWORD WINAPI AVInitialize(void** clientHandle, DWORD flags) {
 EXPORT DWORD WINAPI AVGetSystemState(void** slot, DWORD* state) {
     doubles::Append(kKey, L"Calls", std::wstring(L"AVGetSystemState:") +
                                         (g_handleSlot && slot == g_handleSlot + 1 ? L"next" : L"other"));
+    HangIfChosen(L"AVGetSystemState");
     const std::vector<DWORD> states = States();
     const DWORD result = doubles::ReadNumber(kKey, L"StateResult", 0);
     if (result != 0) return result;
@@ -68,6 +77,7 @@ EXPORT DWORD WINAPI AVGetSystemState(void** slot, DWORD* state) {
 EXPORT DWORD WINAPI AVUnInitialize(void* clientHandle) {
     doubles::Append(kKey, L"Calls", std::wstring(L"AVUnInitialize:") +
                                         (clientHandle == &g_client ? L"client" : clientHandle ? L"other" : L"null"));
+    HangIfChosen(L"AVUnInitialize");
     return 0;
 }
 
