@@ -162,7 +162,9 @@ class ScannerWaitTest : public ServicePackageTest, public testing::WithParamInte
 TEST_P(ScannerWaitTest, WaitSwitchWaitsForTheScannerToInitialise) {
     const ScannerWaitCase& c = GetParam();
     SetDoubleText(L"BulwarkClient", L"States", c.states);
-    if (!c.withScannerLibrary) ASSERT_TRUE(::DeleteFileW(Payload(L"BulwarkClient.dll").c_str()));
+    if (!c.withScannerLibrary) {
+        ASSERT_TRUE(::DeleteFileW(Payload(L"BulwarkClient.dll").c_str()));
+    }
 
     const DWORD started = ::GetTickCount();
     const ProcessResult result = Install({L"-w"});
