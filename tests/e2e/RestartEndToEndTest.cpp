@@ -37,7 +37,8 @@ TEST_P(RepairOfHeldFileTest, ReportsRestartAndTheRestartPutsTheRepairedFileInPla
     const std::wstring target = Installed(L"tarnexcore.dll");
     const std::wstring aside = target + c.asideSuffix;
     const std::string good = ReadFileBytes(Payload(L"core\\tarnexcore.dll"));
-    ASSERT_TRUE(WriteFileBytes(target, "damaged build")) << "error " << ::GetLastError() << ", attributes 0x" << std::hex << ::GetFileAttributesW(target.c_str());
+    ASSERT_TRUE(WriteFileBytes(target, "damaged build"))
+        << "error " << ::GetLastError() << ", attributes 0x" << std::hex << ::GetFileAttributesW(target.c_str());
     {
         UniqueFileHandle held = HoldFile(target, c.shareMode);
         ASSERT_TRUE(held) << ::GetLastError();
