@@ -7,6 +7,7 @@
 #include <vector>
 #include "operations/FileHelpers.h"
 #include "shell/Handles.h"
+#include "shell/PhaseTimes.h"
 
 namespace {
 const DWORD kReadChunk = 40960;
@@ -32,6 +33,7 @@ DWORD ComputeFileDigest(const std::wstring& path, Sha256::Digest& digest, Sha256
 }
 
 bool VerifyFileDigest(const std::wstring& path, const std::wstring& expected, DWORD& errorCode) {
+    PhaseScope phase(Phase::Digest);
     errorCode = ERROR_SUCCESS;
     if (expected.size() != 64) {
         errorCode = ERROR_FILE_CORRUPT;

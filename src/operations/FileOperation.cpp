@@ -9,6 +9,7 @@
 #include "operations/NameRules.h"
 #include "shell/Console.h"
 #include "shell/Log.h"
+#include "shell/PhaseTimes.h"
 #include "shell/Result.h"
 #include "xml/Binding.h"
 
@@ -70,9 +71,13 @@ DWORD FileOperation::Install() {
     const std::wstring target = TargetPath();
     InstallJournal* journal = ActiveInstallJournal();
     if (!destination_.empty()) {
-        const auto missing = journal ? InstallJournal::MissingDirectories(destination_) : std::vector<std::wstring>();
-        const DWORD created = static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, destination_.c_str(), nullptr));
-        if (journal) journal->DirectoriesCreated(missing);
+        DWORD created = ERROR_SUCCESS;
+        {
+            PhaseScope phase(Phase::Directories);
+            const auto missing = journal ? InstallJournal::MissingDirectories(destination_) : std::vector<std::wstring>();
+            created = static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, destination_.c_str(), nullptr));
+            if (journal) journal->DirectoriesCreated(missing);
+        }
         if (!IsDirectoryCreated(created)) {
             LOG(LogLevel::Detail, "Failed to create the directory structure while installing File: %S",
                 fileName_.c_str());
@@ -91,7 +96,11 @@ DWORD FileOperation::Install() {
     }
 
     bool deferred = false;
-    const DWORD result = CopyWithRestartFallback(source, target, deferred);
+    DWORD result = ERROR_SUCCESS;
+    {
+        PhaseScope phase(Phase::Copy);
+        result = CopyWithRestartFallback(source, target, deferred);
+    }
     if (deferred) {
         if (result == ERROR_SUCCESS) LOG(LogLevel::Detail, "Copying file at reboot, from %S to %S", source.c_str(), target.c_str());
         else LOG(LogLevel::Detail, "Failed to setup copy at reboot, from %S to %S", source.c_str(), target.c_str());
@@ -114,7 +123,11 @@ DWORD FileOperation::UnInstall() {
     FunctionScope scope(kLogModule, "FileOperation::UnInstall");
     const std::wstring target = TargetPath();
     DWORD result = ERROR_SUCCESS;
-    const DWORD deleted = ResultFromBool(DeleteFileLong(target));
+    DWORD deleted = ERROR_SUCCESS;
+    {
+        PhaseScope phase(Phase::Delete);
+        deleted = ResultFromBool(DeleteFileLong(target));
+    }
     if (deleted != ERROR_SUCCESS && !IsPathNotFound(deleted)) {
         result = ResultFromBool(MoveFileLong(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
         if (result == ERROR_SUCCESS) {
