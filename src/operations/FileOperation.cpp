@@ -26,15 +26,25 @@ bool IsDriverFileName(const std::wstring& name) {
 
 // A failed copy other than a missing source may be finished at the next restart during Repair
 // and Upgrade. Returns the final result and tells whether the restart fallback ran.
-DWORD CopyWithRestartFallback(const std::wstring& source, const std::wstring& target, bool& deferred) {
+// With `written`, a direct copy leaves the target open for reading (CopyFileContent).
+DWORD CopyWithRestartFallback(const std::wstring& source, const std::wstring& target, bool& deferred,
+                              UniqueFileHandle* written = nullptr) {
     deferred = false;
-    DWORD result = InstallHelper::CopyAndReplaceFile(source, target);
+    DWORD result = InstallHelper::CopyAndReplaceFile(source, target, written);
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND && InstallContext().rebootCopyAllowed) {
         deferred = true;
         result = InstallHelper::CopyAtReboot(source, target);
         if (result == ERROR_SUCCESS) InstallContext().rebootPending = true;
     }
     return result;
+}
+
+// The destination directory exists already: creating its chain would change nothing and give
+// ERROR_ALREADY_EXISTS, which the copy takes as success (and the journal would find nothing
+// missing). Most files of a package share their directory with the one before.
+bool DirectoryExists(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(ExtendedPath(path, MAX_PATH).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 } // namespace
@@ -70,7 +80,7 @@ DWORD FileOperation::Install() {
     const std::wstring source = SourcePath();
     const std::wstring target = TargetPath();
     InstallJournal* journal = ActiveInstallJournal();
-    if (!destination_.empty()) {
+    if (!destination_.empty() && !DirectoryExists(destination_)) {
         DWORD created = ERROR_SUCCESS;
         {
             PhaseScope phase(Phase::Directories);
@@ -97,9 +107,10 @@ DWORD FileOperation::Install() {
 
     bool deferred = false;
     DWORD result = ERROR_SUCCESS;
+    UniqueFileHandle written;   // the target as just written, to check its digest
     {
         PhaseScope phase(Phase::Copy);
-        result = CopyWithRestartFallback(source, target, deferred);
+        result = CopyWithRestartFallback(source, target, deferred, sha256_.empty() ? nullptr : &written);
     }
     if (deferred) {
         if (result == ERROR_SUCCESS) LOG(LogLevel::Detail, "Copying file at reboot, from %S to %S", source.c_str(), target.c_str());
@@ -113,7 +124,13 @@ DWORD FileOperation::Install() {
     // The file in place is checked only when it was copied now; a restart copy is not there yet.
     if (!deferred && !sha256_.empty()) {
         DWORD digestError = ERROR_SUCCESS;
-        if (!VerifyFileDigest(target, sha256_, digestError)) return scope.Result(digestError);
+        const bool intact = written ? VerifyOpenFileDigest(written.get(), sha256_, digestError)
+                                    : VerifyFileDigest(target, sha256_, digestError);
+        {
+            PhaseScope phase(Phase::Copy);   // closing the target ends its copy
+            written.reset();
+        }
+        if (!intact) return scope.Result(digestError);
     }
     LOG(LogLevel::Detail, "Successfully copied File, from %S to %S", source.c_str(), target.c_str());
     return scope.Result(ERROR_SUCCESS);
