@@ -108,7 +108,8 @@ int Prepare(const std::wstring& dir, int files, uint64_t bytes, int folders) {
     for (int i = 0; i < files; ++i) {
         char folder[16];
         char file[32];
-        snprintf(folder, sizeof(folder), "d%02d", i % folders);
+        // Folder by folder, as a package lists its files (and as makensis stores them).
+        snprintf(folder, sizeof(folder), "d%02d", static_cast<int>(static_cast<int64_t>(i) * folders / files));
         snprintf(file, sizeof(file), "file%05d.bin", i);
         const uint64_t size = base + (static_cast<uint64_t>(i) < remainder ? 1 : 0);
         std::string digest;

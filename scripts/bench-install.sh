@@ -10,7 +10,7 @@
 # all) and on one 1 GiB file: seconds and peak working set.
 set -uo pipefail
 build="$(cd "${1:?build directory}" && pwd)"
-rounds="${2:-5}"
+rounds="${2:-7}"
 : "${WINEPREFIX:?run from scripts/bench.sh, which sets up the Wine prefix}"
 exe="$build/bin/bench_install_race.exe"
 root="$WINEPREFIX/drive_c/bench"
