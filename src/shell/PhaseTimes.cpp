@@ -11,6 +11,7 @@ static_assert(sizeof(kPhaseNames) / sizeof(kPhaseNames[0]) == static_cast<size_t
               "one name per phase");
 
 struct PhaseClock {
+    DWORD thread = 0;   // the main thread, the only one the clock follows
     Phase current = Phase::Other;
     LONGLONG since = 0;
     LONGLONG start = 0;
@@ -26,7 +27,9 @@ LONGLONG Now() {
 }
 
 // Charges the time since the last change to the phase that ran, and makes `next` the current one.
+// Work on any other thread than the main one is not followed (and leaves the clock alone).
 Phase SwitchTo(Phase next) {
+    if (::GetCurrentThreadId() != g_clock.thread) return next;
     const LONGLONG now = Now();
     if (g_clock.since != 0) g_clock.totals[static_cast<size_t>(g_clock.current)] += now - g_clock.since;
     g_clock.since = now;
@@ -43,6 +46,7 @@ PhaseScope::~PhaseScope() { SwitchTo(previous_); }
 
 void StartPhaseTimes() {
     g_clock = PhaseClock();
+    g_clock.thread = ::GetCurrentThreadId();
     g_clock.start = Now();
     g_clock.since = g_clock.start;
 }

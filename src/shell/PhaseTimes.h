@@ -9,6 +9,7 @@
 // WritePhaseTimes() at the end of the run: one line appended,
 //     start=<counter at entry> end=<counter at exit> frequency=<counts per second> <phase>=<counts> ...
 // so that a parent process can also tell how long the process took to reach its entry point.
+// Only the thread that started the clock is followed.
 #include <windows.h>
 
 enum class Phase { Other, Document, Directories, Copy, Digest, Delete, Log, Count };
