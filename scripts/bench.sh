@@ -10,6 +10,8 @@ for bench in "$build"/bin/bench_*.exe; do
   printf '\n==> %s\n' "$(basename "$bench")"
   if [ "$(basename "$bench")" = bench_sha256.exe ]; then
     "$(dirname "$0")/bench-digest.sh" "$build" || status=1
+  elif [ "$(basename "$bench")" = bench_install_race.exe ]; then
+    "$(dirname "$0")/bench-install.sh" "$build" || status=1
   else
     (cd "$build/bin" && wine "$bench") || status=1
   fi

@@ -7,23 +7,19 @@
 #include <vector>
 #include "operations/FileHelpers.h"
 #include "shell/Handles.h"
+#include "shell/PhaseTimes.h"
 
 namespace {
+
 const DWORD kReadChunk = 40960;
-}
 
-DWORD ComputeFileDigest(const std::wstring& path, Sha256::Digest& digest, Sha256::Path path_) {
-    // Read sharing: a running program and the libraries it has loaded stay readable (only writers
-    // are kept out while the digest is taken).
-    UniqueFileHandle file(::CreateFileW(ExtendedPath(path, 248).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return ERROR_FILE_NOT_FOUND;
-
+// The digest of what is left to read in an open file, in pieces of 40960 bytes.
+DWORD DigestOfOpenFile(HANDLE file, Sha256::Digest& digest, Sha256::Path path) {
     std::vector<uint8_t> buffer(kReadChunk);
-    Sha256 sha(path_);
+    Sha256 sha(path);
     for (;;) {
         DWORD read = 0;
-        if (!::ReadFile(file.get(), buffer.data(), kReadChunk, &read, nullptr)) return ERROR_FILE_NOT_FOUND;
+        if (!::ReadFile(file, buffer.data(), kReadChunk, &read, nullptr)) return ERROR_FILE_NOT_FOUND;
         if (read == 0) break;
         sha.Update(buffer.data(), read);
     }
@@ -31,7 +27,10 @@ DWORD ComputeFileDigest(const std::wstring& path, Sha256::Digest& digest, Sha256
     return ERROR_SUCCESS;
 }
 
-bool VerifyFileDigest(const std::wstring& path, const std::wstring& expected, DWORD& errorCode) {
+// The digest comes from `compute` (0, or the error code to report).
+template <typename Compute>
+bool VerifyDigest(const std::wstring& expected, DWORD& errorCode, Compute compute) {
+    PhaseScope phase(Phase::Digest);
     errorCode = ERROR_SUCCESS;
     if (expected.size() != 64) {
         errorCode = ERROR_FILE_CORRUPT;
@@ -39,7 +38,7 @@ bool VerifyFileDigest(const std::wstring& path, const std::wstring& expected, DW
     }
     try {
         Sha256::Digest digest{};
-        const DWORD result = ComputeFileDigest(path, digest);
+        const DWORD result = compute(digest);
         if (result != ERROR_SUCCESS) {
             errorCode = result;
             return false;
@@ -56,6 +55,26 @@ bool VerifyFileDigest(const std::wstring& path, const std::wstring& expected, DW
         errorCode = ERROR_OUTOFMEMORY;
         return false;
     }
+}
+
+} // namespace
+
+DWORD ComputeFileDigest(const std::wstring& path, Sha256::Digest& digest, Sha256::Path path_) {
+    // Read sharing: a running program and the libraries it has loaded stay readable (only writers
+    // are kept out while the digest is taken).
+    UniqueFileHandle file(::CreateFileW(ExtendedPath(path, 248).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return ERROR_FILE_NOT_FOUND;
+    return DigestOfOpenFile(file.get(), digest, path_);
+}
+
+bool VerifyFileDigest(const std::wstring& path, const std::wstring& expected, DWORD& errorCode) {
+    return VerifyDigest(expected, errorCode, [&path](Sha256::Digest& digest) { return ComputeFileDigest(path, digest); });
+}
+
+bool VerifyOpenFileDigest(HANDLE file, const std::wstring& expected, DWORD& errorCode) {
+    return VerifyDigest(expected, errorCode,
+                        [file](Sha256::Digest& digest) { return DigestOfOpenFile(file, digest, Sha256::Path::Auto); });
 }
 
 DWORD CutVersionText(const std::wstring& raw, std::wstring& version) {

@@ -239,19 +239,106 @@ bool IsProtectedDirectory(const std::wstring& path) {
     return false;
 }
 
-namespace InstallHelper {
+namespace {
 
-DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target) {
-    FunctionScope scope(kLogModule, "InstallHelper::CopyAndReplaceFile");
-    if (!CopyFileLong(source, target, FALSE)) return scope.Result(::GetLastError());
-    // The copy keeps the source's attributes; a payload read from read-only media must not leave
-    // installed files that every later repair and uninstall can only replace at a restart.
+const DWORD kCopyPiece = 1u << 20;
+
+// The one copy buffer of the process: allocated on first use, never larger.
+std::vector<BYTE>& CopyBuffer() {
+    static std::vector<BYTE> buffer(kCopyPiece);
+    return buffer;
+}
+
+// CopyFileW keeps the source's attributes; a payload read from read-only media must not leave
+// installed files that every later repair and uninstall can only replace at a restart.
+void ClearReadOnly(const std::wstring& target) {
     const std::wstring path = ExtendedPath(target, MAX_PATH);
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     }
-    return scope.Result(static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+DWORD CopyWithCopyFile(const std::wstring& source, const std::wstring& target) {
+    if (!CopyFileLong(source, target, FALSE)) return ::GetLastError();
+    ClearReadOnly(target);
+    return ERROR_SUCCESS;
+}
+
+// Every piece of the source into the open target; 0 or the failing call's code.
+DWORD CopyPieces(HANDLE from, HANDLE to) {
+    std::vector<BYTE>& buffer = CopyBuffer();
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(from, buffer.data(), kCopyPiece, &read, nullptr)) return ::GetLastError();
+        if (read == 0) return ERROR_SUCCESS;
+        DWORD done = 0;
+        if (!::WriteFile(to, buffer.data(), read, &done, nullptr)) return ::GetLastError();
+        if (done != read) return ERROR_WRITE_FAULT;
+    }
+}
+
+// The source's last-write time, and no read-only attribute: an existing target keeps its own
+// attributes through the open (and an account that may write read-only files, as the system
+// account, opens it all the same). Zero fields stay as they are.
+DWORD FinishTarget(HANDLE target, const LARGE_INTEGER& lastWrite) {
+    FILE_BASIC_INFO now{};
+    if (!::GetFileInformationByHandleEx(target, FileBasicInfo, &now, sizeof(now))) return ::GetLastError();
+    FILE_BASIC_INFO change{};
+    change.LastWriteTime = lastWrite;
+    if (now.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+        change.FileAttributes = now.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+        if (change.FileAttributes == 0) change.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    }
+    return ResultFromBool(::SetFileInformationByHandle(target, FileBasicInfo, &change, sizeof(change)));
+}
+
+} // namespace
+
+DWORD CopyFileContent(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written) {
+    if (written) written->reset();
+    const std::wstring from = ExtendedPath(source, MAX_PATH);
+    const std::wstring to = ExtendedPath(target, MAX_PATH);
+    UniqueFileHandle input(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    // The basic information alone: the full one also asks for the volume, which costs far more
+    // than the copy of a small file.
+    FILE_BASIC_INFO info{};
+    if (!input || !::GetFileInformationByHandleEx(input.get(), FileBasicInfo, &info, sizeof(info)) ||
+        (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return CopyWithCopyFile(source, target);
+    }
+    // The source's attributes as CopyFileW gives them, less read-only; any case this open does
+    // not take (a hidden or read-only target, a busy one) goes to CopyFileW for its own answer.
+    const DWORD attributes = info.FileAttributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_COMPRESSED |
+                                                       FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_SPARSE_FILE |
+                                                       FILE_ATTRIBUTE_REPARSE_POINT);
+    UniqueFileHandle output(::CreateFileW(to.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes, nullptr));
+    if (!output) {
+        input.reset();
+        return CopyWithCopyFile(source, target);
+    }
+    DWORD result = CopyPieces(input.get(), output.get());
+    if (result == ERROR_SUCCESS) result = FinishTarget(output.get(), info.LastWriteTime);
+    if (result != ERROR_SUCCESS) {
+        // As CopyFileW: no half-written target.
+        output.reset();
+        ::DeleteFileW(to.c_str());
+        return result;
+    }
+    if (written) {
+        LARGE_INTEGER start{};
+        if (::SetFilePointerEx(output.get(), start, nullptr, FILE_BEGIN)) *written = std::move(output);
+    }
+    return ERROR_SUCCESS;
+}
+
+namespace InstallHelper {
+
+DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written) {
+    FunctionScope scope(kLogModule, "InstallHelper::CopyAndReplaceFile");
+    return scope.Result(CopyFileContent(source, target, written));
 }
 
 DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "shell/Handles.h"
 #include "shell/ProgramDirectory.h"
 
 // The long-path form of `path` when it is longer than `limit` ("\\?\" or "\\?\UNC\" prefix).
@@ -44,9 +45,18 @@ bool IsAbsolutePathText(const std::wstring& path);
 // "\\server" or "\\server\share", with nothing below the share.
 bool IsUncShareRoot(const std::wstring& path);
 
+// Copies the source's content over the target in pieces of 1 MiB and leaves the target's
+// attributes and last-write time as CopyFileW does (the source's), less read-only. With
+// `written`, the target's handle stays open for reading from its start, so that the caller can
+// check what landed in the file without opening it again. When either file cannot be opened this
+// way, CopyFileW itself does the copy (its error codes are the helper's) and `written` stays empty.
+// 0 or the Win32 code of the failure; a copy that fails half way leaves no target behind.
+DWORD CopyFileContent(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written = nullptr);
+
 namespace InstallHelper {
-// CopyFileW over any existing target: 0 or GetLastError().
-DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target);
+// Copies over any existing target as CopyFileW does (CopyFileContent): 0 or the Win32 code.
+// Installed files never keep the read-only attribute.
+DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written = nullptr);
 // Puts the source in place of a busy target, finishing at the next restart: 0 or an error.
 DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target);
 // 1 when the candidate's file version is newer than the installed file's, else 0.

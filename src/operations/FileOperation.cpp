@@ -9,6 +9,7 @@
 #include "operations/NameRules.h"
 #include "shell/Console.h"
 #include "shell/Log.h"
+#include "shell/PhaseTimes.h"
 #include "shell/Result.h"
 #include "xml/Binding.h"
 
@@ -25,9 +26,11 @@ bool IsDriverFileName(const std::wstring& name) {
 
 // A failed copy other than a missing source may be finished at the next restart during Repair
 // and Upgrade. Returns the final result and tells whether the restart fallback ran.
-DWORD CopyWithRestartFallback(const std::wstring& source, const std::wstring& target, bool& deferred) {
+// With `written`, a direct copy leaves the target open for reading (CopyFileContent).
+DWORD CopyWithRestartFallback(const std::wstring& source, const std::wstring& target, bool& deferred,
+                              UniqueFileHandle* written = nullptr) {
     deferred = false;
-    DWORD result = InstallHelper::CopyAndReplaceFile(source, target);
+    DWORD result = InstallHelper::CopyAndReplaceFile(source, target, written);
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND && InstallContext().rebootCopyAllowed) {
         deferred = true;
         result = InstallHelper::CopyAtReboot(source, target);
@@ -42,6 +45,14 @@ bool ClearReadOnlyAttribute(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(extended.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return false;
     return ::SetFileAttributesW(extended.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
+}
+
+// The destination directory exists already: creating its chain would change nothing and give
+// ERROR_ALREADY_EXISTS, which the copy takes as success (and the journal would find nothing
+// missing). Most files of a package share their directory with the one before.
+bool DirectoryExists(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(ExtendedPath(path, MAX_PATH).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 } // namespace
@@ -77,10 +88,14 @@ DWORD FileOperation::Install() {
     const std::wstring source = SourcePath();
     const std::wstring target = TargetPath();
     InstallJournal* journal = ActiveInstallJournal();
-    if (!destination_.empty()) {
-        const auto missing = journal ? InstallJournal::MissingDirectories(destination_) : std::vector<std::wstring>();
-        const DWORD created = CreateDirectoryTree(destination_);
-        if (journal) journal->DirectoriesCreated(missing);
+    if (!destination_.empty() && !DirectoryExists(destination_)) {
+        DWORD created = ERROR_SUCCESS;
+        {
+            PhaseScope phase(Phase::Directories);
+            const auto missing = journal ? InstallJournal::MissingDirectories(destination_) : std::vector<std::wstring>();
+            created = CreateDirectoryTree(destination_);
+            if (journal) journal->DirectoriesCreated(missing);
+        }
         if (!IsDirectoryCreated(created)) {
             LOG(LogLevel::Detail, "Failed to create the directory structure while installing File: %S",
                 fileName_.c_str());
@@ -99,7 +114,12 @@ DWORD FileOperation::Install() {
     }
 
     bool deferred = false;
-    const DWORD result = CopyWithRestartFallback(source, target, deferred);
+    DWORD result = ERROR_SUCCESS;
+    UniqueFileHandle written;   // the target as just written, to check its digest
+    {
+        PhaseScope phase(Phase::Copy);
+        result = CopyWithRestartFallback(source, target, deferred, sha256_.empty() ? nullptr : &written);
+    }
     if (deferred) {
         if (result == ERROR_SUCCESS) LOG(LogLevel::Detail, "Copying file at reboot, from %S to %S", source.c_str(), target.c_str());
         else LOG(LogLevel::Detail, "Failed to setup copy at reboot, from %S to %S", source.c_str(), target.c_str());
@@ -112,7 +132,13 @@ DWORD FileOperation::Install() {
     // The file in place is checked only when it was copied now; a restart copy is not there yet.
     if (!deferred && !sha256_.empty()) {
         DWORD digestError = ERROR_SUCCESS;
-        if (!VerifyFileDigest(target, sha256_, digestError)) return scope.Result(digestError);
+        const bool intact = written ? VerifyOpenFileDigest(written.get(), sha256_, digestError)
+                                    : VerifyFileDigest(target, sha256_, digestError);
+        {
+            PhaseScope phase(Phase::Copy);   // closing the target ends its copy
+            written.reset();
+        }
+        if (!intact) return scope.Result(digestError);
     }
     LOG(LogLevel::Detail, "Successfully copied File, from %S to %S", source.c_str(), target.c_str());
     return scope.Result(ERROR_SUCCESS);
@@ -122,7 +148,11 @@ DWORD FileOperation::UnInstall() {
     FunctionScope scope(kLogModule, "FileOperation::UnInstall");
     const std::wstring target = TargetPath();
     DWORD result = ERROR_SUCCESS;
-    DWORD deleted = ResultFromBool(DeleteFileLong(target));
+    DWORD deleted = ERROR_SUCCESS;
+    {
+        PhaseScope phase(Phase::Delete);
+        deleted = ResultFromBool(DeleteFileLong(target));
+    }
     // A read-only attribute (set by someone after the install) keeps the file from being deleted
     // now and at the restart alike: the engine's own file loses it and is deleted.
     if (deleted == ERROR_ACCESS_DENIED && ClearReadOnlyAttribute(target)) {

@@ -1,6 +1,7 @@
 // The log call: one formatting, then the event-trace provider and the log file.
 #include "shell/Log.h"
 #include "shell/LogParts.h"
+#include "shell/PhaseTimes.h"
 
 #include <windows.h>
 #include <cstdarg>
@@ -42,6 +43,7 @@ void WriteLogMessage(const char* sourceFile, unsigned line, unsigned level, cons
 
 void InstallerDebugLog(const char* sourceFile, unsigned line, unsigned level, const char* format, ...) {
     LastErrorScope lastError;
+    PhaseScope phase(Phase::Log);
     InvalidParameterHandlerScope handler;
     try {
         va_list args;

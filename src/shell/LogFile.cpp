@@ -31,8 +31,8 @@ DebugLogFile& Sink() {
     return *sink;
 }
 
-// One piece of a record; each reaches the file at once, so that the file is complete up to the
-// last piece if the process dies.
+// Text that reaches the file at once (no buffering in the process): the file is complete up to
+// the last write if the process dies.
 void WritePiece(DebugLogFile& sink, const std::wstring& piece) {
     if (sink.streamFailed || piece.empty()) return;
     DWORD written = 0;
@@ -95,14 +95,19 @@ void WriteLogRecord(const std::wstring& body) {
     std::lock_guard<std::mutex> guard(sink.lock);
     if (!sink.enabled) return;
     if (!sink.stream && !OpenStream(sink)) return;   // dropped; the next record tries again
+    // The whole record in one write: the same bytes as piece by piece, one system call instead
+    // of four, and never half a record in the file.
+    std::wstring record;
+    record.reserve(body.size() + 64);
     if (sink.timestamp) {
         SYSTEMTIME now = {};
         ::GetLocalTime(&now);
-        WritePiece(sink, WidenBytes(LogTimestamp(now) + " "));
+        record += WidenBytes(LogTimestamp(now) + " ");
     }
-    WritePiece(sink, WidenBytes(kLogModuleFileName));
-    WritePiece(sink, L": ");
-    WritePiece(sink, body);
+    record += WidenBytes(kLogModuleFileName);
+    record += L": ";
+    record += body;
+    WritePiece(sink, record);
 }
 
 void OpenLogFile(const std::wstring& logPath) {

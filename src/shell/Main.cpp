@@ -10,6 +10,7 @@
 #include "shell/AVException.h"
 #include "shell/CommandLine.h"
 #include "shell/Log.h"
+#include "shell/PhaseTimes.h"
 #include "xml/Binding.h"
 
 static const char kLogModule[] = ".\\Main";
@@ -42,7 +43,12 @@ DWORD RunMainSequence(const CCommandLineOptions& options) {
         auto package = std::make_unique<Package>();
         std::wstring error;
         const std::wstring documentPath = options.InstallDocumentPath();
-        if (!Deserialize(documentPath, *package, error)) {
+        bool loaded = false;
+        {
+            PhaseScope phase(Phase::Document);
+            loaded = Deserialize(documentPath, *package, error);
+        }
+        if (!loaded) {
             LOG(LogLevel::Error, "Failed to deserialize %S. Error message : %S", documentPath.c_str(), error.c_str());
             result = ERROR_XML_PARSE_ERROR;
         } else {
@@ -65,6 +71,7 @@ DWORD RunMainSequence(const CCommandLineOptions& options) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    StartPhaseTimes();
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
     auto options = std::make_unique<CCommandLineOptions>(argc, argv);
@@ -86,5 +93,6 @@ int wmain(int argc, wchar_t** argv) {
     LOG(LogLevel::Information, kRuleLine);
     UninitializeLog(logPath);
     options.reset();
+    WritePhaseTimes();
     return static_cast<int>(result);
 }

@@ -57,6 +57,32 @@ TEST(VerifyFileDigest, ReportsWrongDigestsTextsAndUnreadableFiles) {
     }
 }
 
+// The check on a file still open (as the copy leaves its target): the same answers as by path,
+// read from where the handle stands.
+TEST(VerifyOpenFileDigest, ChecksWhatIsLeftToReadInTheOpenFile) {
+    TempDir dir;
+    const std::wstring file = dir / L"payload.bin";
+    const std::string content(100000, 'x');   // more than two read pieces
+    ASSERT_TRUE(WriteFileBytes(file, content));
+    UniqueFileHandle open(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(open);
+    DWORD error = 99;
+    EXPECT_TRUE(VerifyOpenFileDigest(open.get(), Sha256Text(content), error));
+    EXPECT_EQ(error, 0u);
+    // At the end now: what is left is nothing, whose digest is that of no bytes.
+    EXPECT_FALSE(VerifyOpenFileDigest(open.get(), Sha256Text(content), error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_CORRUPT));
+    EXPECT_TRUE(VerifyOpenFileDigest(open.get(), kEmptyDigest, error));
+    EXPECT_FALSE(VerifyOpenFileDigest(open.get(), std::wstring(kEmptyDigest).substr(0, 63), error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_CORRUPT));
+    // A handle that cannot be read gives 2, as a file that cannot be opened.
+    open.reset();
+    UniqueFileHandle writeOnly(::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writeOnly);
+    EXPECT_FALSE(VerifyOpenFileDigest(writeOnly.get(), kEmptyDigest, error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST(VerifyFileDigest, FileHeldOpenElsewhereGivesFileNotFound) {
     TempDir dir;
     const std::wstring file = dir / L"busy.bin";

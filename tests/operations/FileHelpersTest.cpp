@@ -138,6 +138,106 @@ TEST_F(CopyHelpers, CopyAndReplaceOverwritesAndReportsTheCopyError) {
     EXPECT_EQ(InstallHelper::CopyAndReplaceFile(source_, dir_ / L"no\\such\\folder.dll"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
+// The copy loop against CopyFileW itself, on the same source: content, attributes (less
+// read-only) and last-write time, into a new target and over an existing one.
+TEST_F(CopyHelpers, CopyLeavesTheTargetAsCopyFileWDoesLessReadOnly) {
+    struct Case { DWORD sourceAttributes; bool targetExists; const char* what; };
+    const Case cases[] = {
+        { FILE_ATTRIBUTE_NORMAL, false, "plain source, new target" },
+        { FILE_ATTRIBUTE_ARCHIVE, true, "archive source, existing target" },
+        { FILE_ATTRIBUTE_READONLY, false, "read-only source, new target" },
+        { FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, true, "read-only source, existing target" },
+        { FILE_ATTRIBUTE_HIDDEN, false, "hidden source, new target" },
+    };
+    // More than one piece of the copy buffer, and not a whole number of them.
+    std::string content(3u * 1024 * 1024 + 12345, '\0');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 131) ^ (i >> 9));
+    for (const auto& c : cases) {
+        const std::wstring source = dir_ / L"payload.bin";
+        const std::wstring byCopyFile = dir_ / L"by-copyfile.bin";
+        const std::wstring byHelper = dir_ / L"by-helper.bin";
+        for (const auto& path : { source, byCopyFile, byHelper }) {
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(path.c_str());
+        }
+        ASSERT_TRUE(WriteFileBytes(source, content)) << c.what;
+        // A last-write time far from now, so that a copy that does not carry it over shows.
+        {
+            UniqueFileHandle file(::CreateFileW(source.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(file) << c.what;
+            FILETIME old{};
+            old.dwHighDateTime = 0x01C00000;
+            ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &old)) << c.what;
+        }
+        ASSERT_TRUE(::SetFileAttributesW(source.c_str(), c.sourceAttributes)) << c.what;
+        if (c.targetExists) {
+            ASSERT_TRUE(WriteFileBytes(byCopyFile, "old and longer than nothing")) << c.what;
+            ASSERT_TRUE(WriteFileBytes(byHelper, "old and longer than nothing")) << c.what;
+        }
+
+        ASSERT_TRUE(::CopyFileW(source.c_str(), byCopyFile.c_str(), FALSE)) << c.what;
+        UniqueFileHandle written;
+        ASSERT_EQ(CopyFileContent(source, byHelper, &written), 0u) << c.what;
+        ASSERT_TRUE(written) << c.what;
+        // The handle left open reads the target from its start.
+        std::string readBack(content.size() + 1, '\0');
+        DWORD read = 0;
+        ASSERT_TRUE(::ReadFile(written.get(), readBack.data(), static_cast<DWORD>(readBack.size()), &read, nullptr));
+        readBack.resize(read);
+        EXPECT_TRUE(readBack == content) << c.what;
+        written.reset();
+
+        EXPECT_TRUE(ReadFileBytes(byHelper) == content) << c.what;
+        WIN32_FILE_ATTRIBUTE_DATA expected{}, actual{};
+        ASSERT_TRUE(::GetFileAttributesExW(byCopyFile.c_str(), GetFileExInfoStandard, &expected)) << c.what;
+        ASSERT_TRUE(::GetFileAttributesExW(byHelper.c_str(), GetFileExInfoStandard, &actual)) << c.what;
+        EXPECT_EQ(actual.dwFileAttributes, expected.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) << c.what;
+        EXPECT_EQ(actual.ftLastWriteTime.dwHighDateTime, expected.ftLastWriteTime.dwHighDateTime) << c.what;
+        EXPECT_EQ(actual.ftLastWriteTime.dwLowDateTime, expected.ftLastWriteTime.dwLowDateTime) << c.what;
+        for (const auto& path : { source, byCopyFile, byHelper }) ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+// Where the copy loop cannot open a file, CopyFileW gives the answer: the same codes as before.
+TEST_F(CopyHelpers, CopyFailsWithTheCodesCopyFileWGives) {
+    UniqueFileHandle holder(::CreateFileW(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    struct Case { std::wstring source; std::wstring target; const char* what; };
+    const Case cases[] = {
+        { dir_ / L"missing.dll", dir_ / L"any.dll", "missing source" },
+        { source_, dir_ / L"no\\such\\folder.dll", "missing target folder" },
+        { source_, target_, "target held open without sharing" },
+        { dir_.Path(), dir_ / L"any.dll", "source is a folder" },
+    };
+    for (const auto& c : cases) {
+        const DWORD expected = ::CopyFileW(c.source.c_str(), c.target.c_str(), FALSE) ? 0u : ::GetLastError();
+        ASSERT_NE(expected, 0u) << c.what;
+        UniqueFileHandle written;
+        EXPECT_EQ(CopyFileContent(c.source, c.target, &written), expected) << c.what;
+        EXPECT_FALSE(written) << c.what;
+    }
+    holder.reset();
+    EXPECT_EQ(ReadFileBytes(target_), "old content");
+}
+
+// An existing read-only target, which the loop's own open refuses: the outcome is CopyFileW's
+// (the code and the content), and what is installed is not read-only.
+TEST_F(CopyHelpers, ReadOnlyTargetIsReplacedAsCopyFileWReplacesIt) {
+    const std::wstring byCopyFile = dir_ / L"by-copyfile.dll";
+    const std::wstring byHelper = dir_ / L"by-helper.dll";
+    for (const auto& path : { byCopyFile, byHelper }) {
+        ASSERT_TRUE(WriteFileBytes(path, "kept"));
+        ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const DWORD expected = ::CopyFileW(source_.c_str(), byCopyFile.c_str(), FALSE) ? 0u : ::GetLastError();
+    EXPECT_EQ(CopyFileContent(source_, byHelper), expected);
+    EXPECT_EQ(ReadFileBytes(byHelper), ReadFileBytes(byCopyFile));
+    if (expected == 0) {
+        EXPECT_EQ(::GetFileAttributesW(byHelper.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    }
+    for (const auto& path : { byCopyFile, byHelper }) ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(CopyHelpers, CopyAtRebootRenamesABusyFileAsideAndSchedulesItsDeletion) {
     // Held the way a loaded library is: readable and renamable, not writable.
     UniqueFileHandle holder(::CreateFileW(target_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
