@@ -5,8 +5,8 @@
 //   bench_document_binding.exe [--quick]
 //
 // Each phase is timed on its own: "limits" is the byte check alone; "parse" a load without a
-// schema; "validate" the load with the schema less the parse; "bind" the whole Deserialize less
-// the load with the schema. Figures are wall-clock milliseconds of one run; "commit" is the peak
+// schema; "validate" the load with the schema less the parse; "bind" the binding of the loaded tree alone; "total" one whole
+// Deserialize, as main runs it. Figures are wall-clock milliseconds, the fastest of three runs; "commit" is the peak
 // private commit of the process so far.
 #include <windows.h>
 #include <objbase.h>
@@ -22,13 +22,20 @@
 
 namespace {
 
+// The fastest of three runs: the machine is shared, and the least disturbed run is the one that
+// shows the work itself.
 double Milliseconds(const std::function<void()>& work) {
-    LARGE_INTEGER frequency, start, end;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&start);
-    work();
-    ::QueryPerformanceCounter(&end);
-    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    double best = 0;
+    for (int run = 0; run < 3; ++run) {
+        LARGE_INTEGER frequency, start, end;
+        ::QueryPerformanceFrequency(&frequency);
+        ::QueryPerformanceCounter(&start);
+        work();
+        ::QueryPerformanceCounter(&end);
+        const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+        if (run == 0 || ms < best) best = ms;
+    }
+    return best;
 }
 
 size_t PeakCommitMiB() {
@@ -52,13 +59,13 @@ std::string FileOperations(size_t count) {
                        "<Feature tag=\"Engine\">\n";
     text.reserve(count * 140 + 200);
     for (size_t i = 0; i < count; ++i) {
-        text += "<FileOperation operation=\"copy\" sha256=\"" + kDigest + "\" destination=\"$INSTALL_PATH\\bin\">file" +
-                std::to_string(i) + ".dll</FileOperation>\n";
+        text += "<FileOperation operation=\"copy\" sha256=\"" + kDigest + "\">f" + std::to_string(i) + ".dll</FileOperation>\n";
     }
     return text + "</Feature>\n</Package>\n";
 }
 
-// `elements` FileOperation elements, each with `attributes` attributes (beyond the schema's).
+// `elements` FileOperation elements, each with its two required attributes and `attributes` more
+// (which the schema does not declare).
 std::string ManyAttributes(size_t elements, size_t attributes) {
     std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Package schemaVersion=\"1.1\" TarnexVersion=\"5.2.0.118\">\n"
                        "<Feature tag=\"Engine\">\n";
@@ -100,17 +107,30 @@ void Measure(const char* name, const std::string& bytes, const std::wstring& pat
         parsed = document.LoadFile(path, error);
     });
     bool valid = false;
-    const double loadValidated = Milliseconds([&] {
-        XmlDocument document;
-        document.AttachSchema(LoadSchemaResource(L"install.xsd"), L"install.xsd");
-        valid = document.LoadFile(path, error);
-    });
     bool bound = false;
     size_t files = 0;
+    double loadValidated = 0;
+    double bind = 0;
+    {
+        XmlDocument document;
+        XmlNode root;
+        loadValidated = Milliseconds([&] {
+            valid = DeserializeDocument(path, L"install.xsd", L"Package", root, document, error);
+        });
+        if (valid) {
+            bind = Milliseconds([&] {
+                Package package;
+                TakeBindingRejection();
+                package.Bind(root);
+                bound = TakeBindingRejection().empty();
+                files = 0;
+                for (const auto& feature : package.features) files += feature->files.size();
+            });
+        }
+    }
     const double all = Milliseconds([&] {
         Package package;
-        bound = Deserialize(path, package, error);
-        for (const auto& feature : package.features) files += feature->files.size();
+        Deserialize(path, package, error);
     });
     std::string outcome = bound ? "bound, " + std::to_string(files) + " files" : "refused";
     if (!limitsReason.empty()) outcome = "refused by the limits";
@@ -119,7 +139,7 @@ void Measure(const char* name, const std::string& bytes, const std::wstring& pat
     std::printf("%-34s %6.1f MB  limits %8.1f  parse %9.1f  validate %9.1f  bind %9.1f  total %9.1f ms  commit %4zu MiB  %s\n",
                 name, static_cast<double>(bytes.size()) / 1e6, limits, parse,
                 parsed && limitsReason.empty() ? loadValidated - parse : 0.0,
-                valid ? all - loadValidated : 0.0, all, PeakCommitMiB(), outcome.c_str());
+                bind, all, PeakCommitMiB(), outcome.c_str());
     std::fflush(stdout);
 }
 
@@ -133,16 +153,17 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring path = std::wstring(temp) + L"bench_document_binding.xml";
 
     std::printf("Installation documents: time of each phase (one run each)\n");
-    for (size_t count : {1000u, 10000u, 30000u}) {
+    for (size_t count : {1000u, 10000u, 30000u, 60000u}) {
         Measure(("FileOperation x " + std::to_string(count)).c_str(), FileOperations(count), path);
     }
     if (!quick) {
         Measure("FileOperation x 99990 (limit)", FileOperations(99990), path);
-        Measure("512 attributes x 1 element", ManyAttributes(1, 512), path);
-        Measure("512 attributes x 2500 elements", ManyAttributes(2500, 512), path);
+        Measure("512 attributes x 1 element", ManyAttributes(1, 510), path);
+        Measure("512 attributes x 900 elements", ManyAttributes(900, 510), path);
+        Measure("512 attributes x 2500 elements", ManyAttributes(2500, 510), path);
     }
     std::printf("\nDocuments beyond the limits\n");
-    Measure("17 MiB of FileOperation", FileOperations(17u * 1024 * 1024 / 130), path);
+    Measure("17 MiB of FileOperation", FileOperations(17u * 1024 * 1024 / 110), path);
     Measure("100,002 elements", FileOperations(100000), path);
     Measure("nesting 101", Nested(100), path);
     Measure("nesting 100,000", Nested(100000), path);

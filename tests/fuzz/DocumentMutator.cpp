@@ -269,14 +269,32 @@ public:
             break;
         }
         case 13: {
-            static const int kKinds = 4;
-            switch (Pick(kKinds)) {
-            case 0: AddDoctype(text, "<!ENTITY % p SYSTEM \"" + forbidden_.url + "\"> %p;"); break;
-            case 1: AddExternalDoctype(text, forbidden_.url); break;
-            case 2: AddExternalDoctype(text, forbidden_.path); break;
-            default: AddDoctype(text, "<!ELEMENT Package ANY><!ATTLIST Feature tag CDATA \"defaulted\">"); break;
+            // Every way a document can name another file: DTDs, parameter entities, a schema
+            // location, a style sheet, an inclusion.
+            const size_t rootTag = RootStart(text) + 1 + RootName(text).size();
+            switch (Pick(7)) {
+            case 0: AddDoctype(text, "<!ENTITY % p SYSTEM \"" + forbidden_.url + "\"> %p;"); log += "doctype-parameter "; break;
+            case 1: AddExternalDoctype(text, forbidden_.url); log += "doctype-external-url "; break;
+            case 2: AddExternalDoctype(text, forbidden_.path); log += "doctype-external-path "; break;
+            case 3:
+                text.insert(rootTag, " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:noNamespaceSchemaLocation=\"" +
+                                         forbidden_.url + "\"");
+                log += "schema-location ";
+                break;
+            case 4:
+                text.insert(RootStart(text), "<?xml-stylesheet type=\"text/xsl\" href=\"" + forbidden_.url + "\"?>");
+                log += "stylesheet ";
+                break;
+            case 5:
+                ReplaceText(text, span, "<xi:include xmlns:xi=\"http://www.w3.org/2001/XInclude\" href=\"" + forbidden_.url +
+                                            "\" parse=\"text\"/>");
+                log += "xinclude ";
+                break;
+            default:
+                AddDoctype(text, "<!ELEMENT Package ANY><!ATTLIST Feature tag CDATA \"defaulted\">");
+                log += "doctype-internal ";
+                break;
             }
-            log += "doctype ";
             break;
         }
         case 14: {
