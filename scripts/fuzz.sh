@@ -9,7 +9,7 @@ build="$(cd "${1:?build directory}" && pwd)"
 seed="${FUZZ_SEED:-1}"
 command_lines="${FUZZ_COMMAND_LINES:-100000}"
 parsers="${FUZZ_PARSERS:-100000}"          # cases of each parser
-documents="${FUZZ_DOCUMENTS:-10000}"       # split over the two lanes
+documents="${FUZZ_DOCUMENTS:-20000}"
 runs="${FUZZ_RUNS:-5000}"
 . "$(dirname "$0")/wine-prefix.sh"
 wine_prefix_boot "$build/fuzz-prefix"

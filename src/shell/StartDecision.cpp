@@ -6,7 +6,7 @@
 std::wstring UsableLogPath(const CCommandLineOptions& options) {
     const std::wstring logPath = options.LogFilePath();
     const std::wstring file = LogFilePathOf(logPath);
-    if (IsSamePath(file, options.InstallDocumentPath()) || IsSamePath(file, options.ConfigurationDocumentPath())) {
+    if (IsSameFile(file, options.InstallDocumentPath()) || IsSameFile(file, options.ConfigurationDocumentPath())) {
         return std::wstring();
     }
     return logPath;

@@ -16,5 +16,6 @@ StartDecision DecideStart(const CCommandLineOptions& options);
 
 // The -l value, unless it names one of the program's own input documents: the log never writes
 // into them (appending to a document changes it on disk and every later run refuses it). Such a
-// run has no log file, as one whose -l names a folder.
+// run has no log file, as one whose -l names a folder. Any spelling that opens the document counts
+// (trailing separators, another case, a hard link).
 std::wstring UsableLogPath(const CCommandLineOptions& options);

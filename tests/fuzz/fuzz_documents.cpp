@@ -155,6 +155,7 @@ std::string ReasonClass(const std::wstring& error) {
         what = space == std::wstring::npos ? what : what.substr(space + 1);
         return "refused: limit, " + Campaign::Utf8(what);
     }
+    if (error.find(L"outside the document") != std::wstring::npos) return "refused: DOCTYPE names an outside resource";
     if (error.find(L"is refused:") != std::wstring::npos) return "refused: unsafe value in binding";
     if (error.find(L"well-formed") != std::wstring::npos) return "refused: not well-formed";
     if (error.find(L"Cannot open") != std::wstring::npos) return "refused: cannot open";
