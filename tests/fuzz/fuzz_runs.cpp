@@ -184,7 +184,14 @@ int wmain(int argc, wchar_t** argv) {
             continue;
         }
 
-        std::wstring line = Quoted(program) + L" -vi -x " + Quoted(packagePath) + L" -s " + Quoted(configurationPath) +
+        // The documents under other spellings that open them too.
+        std::wstring packageSpelling = packagePath;
+        switch (random() % 6) {
+        case 0: packageSpelling += L"/"; break;
+        case 1: packageSpelling = work + L"INSTALL\\..\\PACKAGE.XML"; break;
+        default: break;
+        }
+        std::wstring line = Quoted(program) + L" -vi -x " + Quoted(packageSpelling) + L" -s " + Quoted(configurationPath) +
                             L" -d " + Quoted(work + L"install") + L" -c " + Quoted(work + L"content");
         switch (random() % 8) {
         case 0: line += L" -l " + Quoted(work + L"run.log"); break;
@@ -221,7 +228,7 @@ int wmain(int argc, wchar_t** argv) {
         campaign.Outcome(failure.empty() ? "exit " + CodeText(result.exitCode) : "failed");
         if (!failure.empty()) {
             campaign.SetInput(package, ".xml");
-            campaign.Failure(kind, failure + " (" + mutations + ")");
+            campaign.Failure(kind, failure + " (" + mutations + "), command line: " + Campaign::Escaped(line));
             const std::wstring failures = campaign.Option(L"failures").empty() ? L"fuzz-failures" : campaign.Option(L"failures");
             WriteWholeFile(failures + L"\\fuzz_runs-seed" + std::to_wstring(campaign.Seed()) + L"-case" +
                                std::to_wstring(index) + L"-configuration.xml",
