@@ -199,6 +199,9 @@ int Campaign::Finish() {
     for (const auto& entry : outcomes_) {
         std::printf("  %-48s %10llu\n", entry.first.c_str(), static_cast<unsigned long long>(entry.second));
     }
+    for (const auto& entry : notes_) {
+        std::printf("  (note) %-41s %10llu\n", entry.first.c_str(), static_cast<unsigned long long>(entry.second));
+    }
     for (const auto& entry : failureKinds_) {
         std::printf("  FAILED %-41s %10llu\n", entry.first.c_str(), static_cast<unsigned long long>(entry.second));
     }

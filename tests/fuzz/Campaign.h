@@ -48,6 +48,8 @@ public:
     void SetInput(const std::string& input, const char* extension);
     // The case ended with this outcome (a name for the distribution).
     void Outcome(const std::string& outcome);
+    // Counts an event of the environment beside the outcomes (a retried start, for instance).
+    void Note(const std::string& what) { ++notes_[what]; }
     // The case broke a rule: saves its input and seed, counts it, and prints the reason.
     void Failure(const std::string& kind, const std::string& reason);
 
@@ -97,6 +99,7 @@ private:
     uint64_t failures_count_ = 0;
     std::map<std::string, uint64_t> outcomes_;
     std::map<std::string, uint64_t> failureKinds_;
+    std::map<std::string, uint64_t> notes_;
     size_t peakCommit_ = 0;
     ULONGLONG began_ = 0;
 };

@@ -202,7 +202,14 @@ int wmain(int argc, wchar_t** argv) {
         }
         AgeLastAccess(forbiddenPath);
         const ULONGLONG armed = LastAccess(forbiddenPath);
-        const RunResult result = Run(program, line, errorPath, runTimeoutMs);
+        // Wine's process creation now and then fails on a loaded machine (1359, an internal
+        // error) before the program exists: such a start is tried again, and counted.
+        RunResult result = Run(program, line, errorPath, runTimeoutMs);
+        for (int attempt = 1; attempt < 4 && !result.started; ++attempt) {
+            ::Sleep(200 * attempt);
+            campaign.Note("installer.exe started again after error " + std::to_string(result.startError));
+            result = Run(program, line, errorPath, runTimeoutMs);
+        }
         const std::string errorText = ReadWholeFile(errorPath);
 
         std::string failure;
