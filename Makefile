@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo bench fuzz clean
 
 all: build
 
@@ -26,6 +26,10 @@ demo: build
 
 bench: build
 	scripts/bench.sh $(BUILD)
+
+# make fuzz: the long randomized campaigns (scripts/fuzz.sh), about half an hour on two cores.
+fuzz: build
+	scripts/fuzz.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

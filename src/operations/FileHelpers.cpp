@@ -108,6 +108,32 @@ DWORD CreateDirectoryTree(const std::wstring& path) {
     }
 }
 
+namespace {
+std::wstring WithoutTrailingSeparators(std::wstring path) {
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/') && path[path.size() - 2] != L':') {
+        path.pop_back();
+    }
+    return path;
+}
+
+bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& information) {
+    UniqueFileHandle file(::CreateFileW(ExtendedPath(path, MAX_PATH).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && ::GetFileInformationByHandle(file.get(), &information);
+}
+} // namespace
+
+bool IsSameFile(const std::wstring& a, const std::wstring& b) {
+    if (a.empty() || b.empty()) return false;
+    if (IsSamePath(WithoutTrailingSeparators(a), WithoutTrailingSeparators(b))) return true;
+    BY_HANDLE_FILE_INFORMATION first{};
+    BY_HANDLE_FILE_INFORMATION second{};
+    return FileIdentity(a, first) && FileIdentity(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
 DWORD FullPathLong(const std::wstring& path, std::wstring& full) {
     const std::wstring extended = ExtendedPath(path, MAX_PATH);
     std::vector<wchar_t> buffer(MAX_PATH);

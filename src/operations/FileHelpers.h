@@ -30,6 +30,10 @@ bool SamePathText(const std::wstring& a, const std::wstring& b);
 // Two paths naming the same file once both are full paths (letter case ignored); an empty path
 // names nothing.
 bool IsSamePath(const std::wstring& a, const std::wstring& b);
+// Two paths that open the same file: the same path once trailing separators ("\" or "/", which
+// the file system drops when it opens a file) are taken off, or two existing files of the same
+// volume and file index (hard links, short names, other spellings). An empty path names nothing.
+bool IsSameFile(const std::wstring& a, const std::wstring& b);
 
 
 // Directories that no install step may empty or remove, whatever the spelling (trailing

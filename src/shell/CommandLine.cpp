@@ -299,7 +299,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
         break;
     }
 
-    // -sd1 and -sd2: forbidden for UnInstall; otherwise a valid SDDL text or the default.
+    // -sd1 and -sd2: forbidden for UnInstall; otherwise a valid SDDL text or the default. An empty
+    // text converts to a descriptor without a DACL, which lets every client in: an empty value
+    // (an unset variable in a script, most often) is refused like a text that does not convert.
     struct DescriptorSwitch {
         size_t id;
         std::wstring* field;
@@ -320,7 +322,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
         if (!occurrence.present) {
             *descriptor.field = descriptor.defaultText();
             *descriptor.sets = true;
-        } else if (IsValidSddl(occurrence.value)) {
+        } else if (!occurrence.value.empty() && IsValidSddl(occurrence.value)) {
             *descriptor.field = occurrence.value;
             *descriptor.sets = true;
             parser.Account(descriptor.id, occurrence);

@@ -6,29 +6,17 @@
 
 #include "engine/Package.h"
 #include "engine/installer.h"
-#include "operations/FileHelpers.h"
 #include "shell/AVException.h"
 #include "shell/CommandLine.h"
 #include "shell/Log.h"
 #include "shell/PhaseTimes.h"
+#include "shell/StartDecision.h"
 #include "xml/Binding.h"
 
 static const char kLogModule[] = ".\\Main";
 
 namespace {
 const char kRuleLine[] = "###**********************************************************************************";
-
-// The -l value, unless it names one of the program's own input documents: the log never writes
-// into them (appending to a document changes it on disk and every later run refuses it). Such a
-// run has no log file, as one whose -l names a folder.
-std::wstring UsableLogPath(const CCommandLineOptions& options) {
-    const std::wstring logPath = options.LogFilePath();
-    const std::wstring file = LogFilePathOf(logPath);
-    if (IsSamePath(file, options.InstallDocumentPath()) || IsSamePath(file, options.ConfigurationDocumentPath())) {
-        return std::wstring();
-    }
-    return logPath;
-}
 
 DWORD RunMainSequence(const CCommandLineOptions& options) {
     LOG(LogLevel::Information, "%s", "");
@@ -75,16 +63,14 @@ int wmain(int argc, wchar_t** argv) {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
     auto options = std::make_unique<CCommandLineOptions>(argc, argv);
-    DWORD result = ERROR_SUCCESS;
-    const std::wstring logPath = UsableLogPath(*options);
-    if (options->valid && options->action == Action::Help) {
-        LOG(LogLevel::Detail, "Displyed help");
-        result = ERROR_SUCCESS;
-    } else if (!options->valid || options->action == Action::None) {
-        result = ERROR_INVALID_PARAMETER;
-    } else {
+    const StartDecision decision = DecideStart(*options);
+    const std::wstring& logPath = decision.logPath;
+    DWORD result = decision.exitCode;
+    if (decision.runMainSequence) {
         InitializeLog(logPath);
         result = RunMainSequence(*options);
+    } else if (options->valid && options->action == Action::Help) {
+        LOG(LogLevel::Detail, "Displyed help");
     }
 
     LOG(LogLevel::Information, kRuleLine);

@@ -41,6 +41,7 @@ std::wstring CheckDocumentLimits(const std::string& bytes, const DocumentLimits&
     if (!tooLarge.empty()) return tooLarge;
     const std::string text = MarkupText(bytes);
     size_t elements = 0;
+    size_t allAttributes = 0;
     size_t depth = 0;
     size_t at = 0;
     while ((at = text.find('<', at)) != std::string::npos) {
@@ -52,6 +53,7 @@ std::wstring CheckDocumentLimits(const std::string& bytes, const DocumentLimits&
             SkipPast(text, at, "?>");
         } else if (text.compare(at, 2, "<!") == 0) {
             // A DOCTYPE, with its internal subset in brackets.
+            const size_t begin = at;
             const size_t bracket = text.find('[', at);
             const size_t close = text.find('>', at);
             if (bracket != std::string::npos && bracket < close) {
@@ -59,6 +61,13 @@ std::wstring CheckDocumentLimits(const std::string& bytes, const DocumentLimits&
                 SkipPast(text, at, "]");
             }
             SkipPast(text, at, ">");
+            // An external DTD, external entity or notation makes the parser open the file or
+            // address it names: the documents are self-contained, so any such reference is refused.
+            const std::string declaration = text.substr(begin, at - begin);
+            if (declaration.find("SYSTEM") != std::string::npos || declaration.find("PUBLIC") != std::string::npos) {
+                return L"The document's DOCTYPE refers to a resource outside the document (SYSTEM or PUBLIC): "
+                       L"documents may not name other files.";
+            }
         } else if (text.compare(at, 2, "</") == 0) {
             if (depth > 0) --depth;
             SkipPast(text, at, ">");
@@ -78,6 +87,7 @@ std::wstring CheckDocumentLimits(const std::string& bytes, const DocumentLimits&
                     if (++attributes > limits.maxAttributesPerElement) {
                         return Exceeds(L"attributes on one element", limits.maxAttributesPerElement);
                     }
+                    if (++allAttributes > limits.maxAttributes) return Exceeds(L"attributes", limits.maxAttributes);
                 } else if (c == '>') {
                     break;
                 }

@@ -10,6 +10,9 @@ struct DocumentLimits {
     size_t maxElements = 100000;
     size_t maxDepth = 100;
     size_t maxAttributesPerElement = 512;
+    // No element of either schema declares more than five attributes, so a document within the
+    // element limit that the schema accepts never has more than this many.
+    size_t maxAttributes = 500000;
 };
 
 // The empty text when a file of `size` bytes is within the size limit, otherwise the reason.
@@ -17,5 +20,7 @@ std::wstring CheckDocumentSize(unsigned long long size, const DocumentLimits& li
 
 // The empty text when `bytes` (the file as stored: UTF-8, or UTF-16 with its byte-order mark)
 // stays within `limits`, otherwise the reason. Comments, CDATA, processing instructions and the
-// DOCTYPE are skipped; the count is of start tags.
+// DOCTYPE are skipped; the count is of start tags. A DOCTYPE that refers to anything outside the
+// document (an external DTD, external entities or notations: SYSTEM or PUBLIC) is refused too, so
+// that the parser never opens a file or address a document names.
 std::wstring CheckDocumentLimits(const std::string& bytes, const DocumentLimits& limits = DocumentLimits());

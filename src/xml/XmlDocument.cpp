@@ -6,6 +6,7 @@
 #include <oleauto.h>
 #include <cwchar>
 #include <cwctype>
+#include <cstring>
 #include <map>
 #include <new>
 
@@ -269,29 +270,59 @@ bool XmlDocument::AttachSchema(const std::string& schemaText, const std::wstring
 }
 
 namespace {
-// The reason the file's size or shape is beyond the document limits, empty when it is within
-// them or cannot be read here (the parser then reports why it cannot read it).
-std::wstring LimitsFailure(const std::wstring& path) {
+// The whole file, read once: the limits are checked on these bytes and the parser parses the
+// same bytes, so the document checked is the document loaded. False when the file cannot be
+// opened or read here (the parser then reports why it cannot read it); `beyondLimits` is the
+// reason the file's size or shape is beyond the document limits, empty when it is within them.
+bool ReadDocument(const std::wstring& path, std::string& bytes, std::wstring& beyondLimits) {
     UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::wstring();
+    if (!file) return false;
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.get(), &size)) return std::wstring();
+    if (!::GetFileSizeEx(file.get(), &size)) return false;
     const DocumentLimits limits;
-    const std::wstring tooLarge = CheckDocumentSize(static_cast<unsigned long long>(size.QuadPart), limits);
-    if (!tooLarge.empty()) return tooLarge;
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    beyondLimits = CheckDocumentSize(static_cast<unsigned long long>(size.QuadPart), limits);
+    if (!beyondLimits.empty()) return true;
+    bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
     if (!bytes.empty() && (!::ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) ||
                            read != bytes.size())) {
-        return std::wstring();
+        return false;
     }
-    return CheckDocumentLimits(bytes, limits);
+    beyondLimits = CheckDocumentLimits(bytes, limits);
+    return true;
 }
+
+// The bytes as a VARIANT holding a SAFEARRAY of bytes: the parser reads the encoding from them
+// (byte-order mark, XML declaration) as it does from a file.
+class ByteArrayVariant {
+public:
+    explicit ByteArrayVariant(const std::string& bytes) {
+        ::VariantInit(&v_);
+        SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        if (!array) throw std::bad_alloc();
+        void* data = nullptr;
+        if (SUCCEEDED(::SafeArrayAccessData(array, &data))) {
+            if (!bytes.empty()) memcpy(data, bytes.data(), bytes.size());
+            ::SafeArrayUnaccessData(array);
+        }
+        v_.vt = VT_ARRAY | VT_UI1;
+        v_.parray = array;
+    }
+    ByteArrayVariant(const ByteArrayVariant&) = delete;
+    ByteArrayVariant& operator=(const ByteArrayVariant&) = delete;
+    ~ByteArrayVariant() { ::VariantClear(&v_); }
+    const VARIANT& get() const { return v_; }
+
+private:
+    VARIANT v_;
+};
 } // namespace
 
 bool XmlDocument::LoadFile(const std::wstring& path, std::wstring& error) {
-    const std::wstring beyondLimits = LimitsFailure(path);
+    std::string bytes;
+    std::wstring beyondLimits;
+    const bool read = ReadDocument(path, bytes, beyondLimits);
     if (!beyondLimits.empty()) {
         error = path + L" is refused: " + beyondLimits;
         return false;
@@ -303,9 +334,15 @@ bool XmlDocument::LoadFile(const std::wstring& path, std::wstring& error) {
     document_->put_resolveExternals(VARIANT_TRUE);
     document_->put_validateOnParse(VARIANT_TRUE);
 
-    Variant source(path);
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    const HRESULT hr = document_->load(source.get(), &loaded);
+    HRESULT hr = S_OK;
+    if (read) {
+        ByteArrayVariant source(bytes);
+        hr = document_->load(source.get(), &loaded);
+    } else {
+        Variant source(path);
+        hr = document_->load(source.get(), &loaded);
+    }
     if (!Succeeded(hr) || loaded != VARIANT_TRUE) {
         ComPtr<IXMLDOMParseError> parseError;
         long code = 0;

@@ -108,6 +108,9 @@ TEST(CommandLineTest, AcceptsAndRejectsByTheLookupRulesAndTheActionTable) {
         // Security descriptors
         { { L"-i", L"-x", L"doc.xml", L"-d", L"dir", L"-c", L"content", L"-sd1" }, false, Action::None, nullptr, nullptr, nullptr },
         { { L"-i", L"-x", L"doc.xml", L"-d", L"dir", L"-c", L"content", L"-sd1", L"garbage" }, false, Action::None, nullptr, nullptr, nullptr },
+        // An empty descriptor text would leave the engine's clients without a DACL.
+        { { L"-i", L"-x", L"doc.xml", L"-d", L"dir", L"-c", L"content", L"-sd1", L"" }, false, Action::None, nullptr, nullptr, nullptr },
+        { { L"-vi", L"-x", L"doc.xml", L"-d", L"dir", L"-c", L"content", L"-sd2=" }, false, Action::None, nullptr, nullptr, nullptr },
         { { L"-i", L"-x", L"doc.xml", L"-d", L"dir", L"-c", L"content", L"-sd2", kUnknownSid }, false, Action::None, nullptr, nullptr, nullptr },
         { { L"-i", L"-x", L"doc.xml", L"-d", L"dir", L"-c", L"content", L"-sd1", kDefaultOas, L"-sd2", kSystemOnly }, true, Action::Install, L"doc.xml", L"dir", L"content" },
         { { L"-u", L"-x", L"doc.xml", L"-sd1", kDefaultOas }, false, Action::None, nullptr, nullptr, nullptr },
@@ -304,7 +307,8 @@ Expected Judge(const Reading& reading) {
         const bool present = has(row.name);
         if (rule == 'R' && !present) return expected;
         if ((rule == 'F' || rule == '-') && present) return expected;
-        if (present && std::wstring(row.name).rfind(L"sd", 0) == 0 && !IsValidSddl(reading.switches.at(row.name))) {
+        if (present && std::wstring(row.name).rfind(L"sd", 0) == 0 &&
+            (reading.switches.at(row.name).empty() || !IsValidSddl(reading.switches.at(row.name)))) {
             return expected;
         }
     }

@@ -28,6 +28,7 @@ TEST(DocumentLimits, RefuseEachLimitWithItsNameAndPassWhatStaysWithin) {
     limits.maxElements = 10;
     limits.maxDepth = 3;
     limits.maxAttributesPerElement = 2;
+    limits.maxAttributes = 4;
     struct Case { const char* name; std::string document; const wchar_t* expected; };
     const Case cases[] = {
         { "within", "<?xml version=\"1.0\"?><!-- <a><b><c><d> --><P a=\"1\" b='>'><F t=\"x\"/><F/></P>", L"" },
@@ -38,8 +39,15 @@ TEST(DocumentLimits, RefuseEachLimitWithItsNameAndPassWhatStaysWithin) {
         { "siblings close their level", "<a><b></b><b></b><b><c/></b></a>", L"" },
         { "three attributes", "<a x=\"1\" y=\"2\" z=\"3\"/>", L"attributes on one element" },
         { "equals signs inside values", "<a x=\"1=2=3\" y='a=b'/>", L"" },
+        { "four attributes in all", "<a x=\"1\"><b x=\"1\" y=\"2\"/><c z=\"3\"/></a>", L"" },
+        { "five attributes in all", "<a x=\"1\"><b x=\"1\" y=\"2\"/><c z=\"3\" w=\"4\"/></a>", L"limit of 4 attributes." },
         { "markup inside CDATA", "<a><![CDATA[" + Repeat("<F>", 50) + "]]></a>", L"" },
         { "DOCTYPE with its subset", "<!DOCTYPE a [<!ENTITY e \"<b><b><b><b>\">]><a/>", L"" },
+        { "external DTD", "<!DOCTYPE a SYSTEM \"file:///C:/x.dtd\"><a/>", L"outside the document" },
+        { "external entity", "<!DOCTYPE a [<!ENTITY e SYSTEM \"C:\\x.txt\">]><a>&e;</a>", L"outside the document" },
+        { "external parameter entity", "<!DOCTYPE a [<!ENTITY % p PUBLIC \"-//x\" \"x.dtd\"> %p;]><a/>",
+          L"outside the document" },
+        { "UTF-16 external DTD", Utf16Le("<!DOCTYPE a SYSTEM \"x.dtd\"><a/>"), L"outside the document" },
         { "too large", std::string(4001, ' '), L"bytes" },
         { "UTF-16 too deep", Utf16Le("<a><b><c><d/></c></b></a>"), L"levels of nested elements" },
         { "UTF-16 within", Utf16Le("<a><b/></a>"), L"" },
