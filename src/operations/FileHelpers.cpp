@@ -298,9 +298,14 @@ DWORD CopyPieces(HANDLE from, HANDLE to) {
         DWORD read = 0;
         if (!::ReadFile(from, buffer.data(), kCopyPiece, &read, nullptr)) return ::GetLastError();
         if (read == 0) return ERROR_SUCCESS;
-        DWORD done = 0;
-        if (!::WriteFile(to, buffer.data(), read, &done, nullptr)) return ::GetLastError();
-        if (done != read) return ERROR_WRITE_FAULT;
+        // A write can take less than it was given (a disk that fills up): the rest is written
+        // again, so that the failing write gives its own code (ERROR_DISK_FULL).
+        for (DWORD offset = 0; offset < read;) {
+            DWORD done = 0;
+            if (!::WriteFile(to, buffer.data() + offset, read - offset, &done, nullptr)) return ::GetLastError();
+            if (done == 0) return ERROR_WRITE_FAULT;
+            offset += done;
+        }
     }
 }
 

@@ -33,7 +33,9 @@ TEST(StartDecisionTest, HelpAndRejectedCommandLinesEndBeforeTheMainSequence) {
     for (const auto& c : cases) {
         const StartDecision decision = Decide(c.arguments);
         EXPECT_EQ(c.runs, decision.runMainSequence) << c.arguments.size();
-        if (!c.runs) EXPECT_EQ(c.exitCode, decision.exitCode) << c.arguments.size();
+        if (!c.runs) {
+            EXPECT_EQ(c.exitCode, decision.exitCode) << c.arguments.size();
+        }
     }
 }
 
