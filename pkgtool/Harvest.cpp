@@ -6,16 +6,6 @@
 
 namespace {
 
-std::wstring HexDigest(const Sha256::Digest& digest) {
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    for (unsigned char byte : digest) {
-        text.push_back(kDigits[byte >> 4]);
-        text.push_back(kDigits[byte & 15]);
-    }
-    return text;
-}
-
 bool NameLess(const std::wstring& a, const std::wstring& b) {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
            CSTR_LESS_THAN;
@@ -67,7 +57,7 @@ void Walk(const std::wstring& payload, const std::wstring& folder, Harvest& harv
             harvest.errors.push_back({path, code});
             continue;
         }
-        harvest.files.push_back({folder, name, HexDigest(digest)});
+        harvest.files.push_back({folder, name, DigestText(digest)});
     }
     for (const auto& name : folders) {
         const std::wstring child = Join(folder, name);

@@ -46,16 +46,6 @@ std::wstring Lower(std::wstring text) {
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-std::wstring HexDigest(const Sha256::Digest& digest) {
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    for (unsigned char byte : digest) {
-        text.push_back(kDigits[byte >> 4]);
-        text.push_back(kDigits[byte & 15]);
-    }
-    return text;
-}
-
 std::wstring SystemMessage(DWORD code) {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -149,7 +139,7 @@ private:
         if (VerifyFileDigest(path, expected, code)) return FileState::Good;
         Sha256::Digest digest{};
         if (code == ERROR_FILE_CORRUPT && ComputeFileDigest(path, digest) == ERROR_SUCCESS) {
-            const std::wstring actual = HexDigest(digest);
+            const std::wstring actual = DigestText(digest);
             Add(element, what, L"wrong digest: " + relative + L" has SHA-256 " + actual + L", the document says " +
                                    expected + L" (the install would fail with 1392)",
                 L"set sha256=\"" + actual + L"\", or ship the file the document describes");

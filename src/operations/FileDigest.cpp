@@ -59,6 +59,17 @@ bool VerifyDigest(const std::wstring& expected, DWORD& errorCode, Compute comput
 
 } // namespace
 
+std::wstring DigestText(const Sha256::Digest& digest) {
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring text;
+    text.reserve(digest.size() * 2);
+    for (unsigned char byte : digest) {
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 15]);
+    }
+    return text;
+}
+
 DWORD ComputeFileDigest(const std::wstring& path, Sha256::Digest& digest, Sha256::Path path_) {
     // Read sharing: a running program and the libraries it has loaded stay readable (only writers
     // are kept out while the digest is taken).

@@ -9,6 +9,9 @@ DWORD ComputeFileDigest(const std::wstring& path, Sha256::Digest& digest, Sha256
 
 // True when the file's digest equals the 64-character hexadecimal text (either case); otherwise
 // false with errorCode 1392 (wrong digest or text), 2 (file not readable) or 14.
+// The digest as documents write it: 64 lower-case hexadecimal digits.
+std::wstring DigestText(const Sha256::Digest& digest);
+
 bool VerifyFileDigest(const std::wstring& path, const std::wstring& expected, DWORD& errorCode);
 // The same check on a file already open for reading, read from its current position to its end
 // in the same pieces (a file just written and still open: what landed in it, without a second open).

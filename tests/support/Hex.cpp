@@ -1,5 +1,7 @@
 #include "support/Hex.h"
 
+#include "operations/FileDigest.h"
+
 std::wstring HexText(const uint8_t* bytes, size_t size) {
     static const wchar_t digits[] = L"0123456789abcdef";
     std::wstring text;
@@ -11,6 +13,6 @@ std::wstring HexText(const uint8_t* bytes, size_t size) {
     return text;
 }
 
-std::wstring HexText(const Sha256::Digest& digest) { return HexText(digest.data(), digest.size()); }
+std::wstring HexText(const Sha256::Digest& digest) { return DigestText(digest); }
 
 std::wstring Sha256Text(const std::string& bytes) { return HexText(Sha256Of(bytes.data(), bytes.size())); }
