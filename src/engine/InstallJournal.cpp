@@ -84,7 +84,7 @@ DWORD InstallJournal::BeforeFileWrite(const std::wstring& target) {
     DWORD attributes = 0;
     const DWORD found = FileAttributesOf(target, attributes);
     if (IsPathNotFound(found)) {
-        Record(L"file " + target, [target] { return RemoveCreatedFile(target); });
+        FileCreated(target);
         return ERROR_SUCCESS;
     }
     if (found != ERROR_SUCCESS) return found;
@@ -101,6 +101,10 @@ DWORD InstallJournal::BeforeFileWrite(const std::wstring& target) {
     LOG(LogLevel::Detail, "Kept a copy of %S for the rollback", target.c_str());
     Record(L"file " + target, [aside, target, attributes] { return RestoreFile(aside, target, attributes); });
     return ERROR_SUCCESS;
+}
+
+void InstallJournal::FileCreated(const std::wstring& target) {
+    Record(L"file " + target, [target] { return RemoveCreatedFile(target); });
 }
 
 std::vector<std::wstring> InstallJournal::MissingDirectories(const std::wstring& path) {

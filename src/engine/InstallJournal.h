@@ -23,6 +23,8 @@ public:
     // attributes) so that the rollback can put it back; a missing one is recorded as created.
     // Non-zero when the copy aside failed: the caller must not overwrite the file then.
     DWORD BeforeFileWrite(const std::wstring& target);
+    // A file this run has just created at `target` (an open that creates only new files).
+    void FileCreated(const std::wstring& target);
 
     // The directories of `path`'s chain that do not exist yet, outermost first. Call before
     // creating the chain, then DirectoriesCreated() with that list once it exists.

@@ -311,47 +311,45 @@ DWORD CopyPieces(HANDLE from, HANDLE to) {
 
 // The source's last-write time, and no read-only attribute: an existing target keeps its own
 // attributes through the open (and an account that may write read-only files, as the system
-// account, opens it all the same). Zero fields stay as they are.
-DWORD FinishTarget(HANDLE target, const LARGE_INTEGER& lastWrite) {
-    FILE_BASIC_INFO now{};
-    if (!::GetFileInformationByHandleEx(target, FileBasicInfo, &now, sizeof(now))) return ::GetLastError();
+// account, opens it all the same). Zero fields stay as they are. A target this copy created has
+// the attributes it was created with, none of them read-only: only the time changes.
+DWORD FinishTarget(HANDLE target, const LARGE_INTEGER& lastWrite, bool created) {
     FILE_BASIC_INFO change{};
     change.LastWriteTime = lastWrite;
-    if (now.FileAttributes & FILE_ATTRIBUTE_READONLY) {
-        change.FileAttributes = now.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
-        if (change.FileAttributes == 0) change.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!created) {
+        FILE_BASIC_INFO now{};
+        if (!::GetFileInformationByHandleEx(target, FileBasicInfo, &now, sizeof(now))) return ::GetLastError();
+        if (now.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+            change.FileAttributes = now.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+            if (change.FileAttributes == 0) change.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        }
     }
     return ResultFromBool(::SetFileInformationByHandle(target, FileBasicInfo, &change, sizeof(change)));
 }
 
-} // namespace
+// The source open for reading with its basic information (the full one also asks for the
+// volume, which costs far more than the copy of a small file); false for a directory.
+bool OpenCopySource(const std::wstring& from, UniqueFileHandle& input, FILE_BASIC_INFO& info) {
+    input.reset(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              0, nullptr));
+    return input && ::GetFileInformationByHandleEx(input.get(), FileBasicInfo, &info, sizeof(info)) &&
+           !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
-DWORD CopyFileContent(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written) {
-    if (written) written->reset();
-    const std::wstring from = ExtendedPath(source, MAX_PATH);
-    const std::wstring to = ExtendedPath(target, MAX_PATH);
-    UniqueFileHandle input(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                         OPEN_EXISTING, 0, nullptr));
-    // The basic information alone: the full one also asks for the volume, which costs far more
-    // than the copy of a small file.
-    FILE_BASIC_INFO info{};
-    if (!input || !::GetFileInformationByHandleEx(input.get(), FileBasicInfo, &info, sizeof(info)) ||
-        (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return CopyWithCopyFile(source, target);
-    }
-    // The source's attributes as CopyFileW gives them, less read-only; any case this open does
-    // not take (a hidden or read-only target, a busy one) goes to CopyFileW for its own answer.
+// The source's attributes as CopyFileW gives them, less read-only, as flags for the target's open.
+DWORD TargetCreationAttributes(const FILE_BASIC_INFO& info) {
     const DWORD attributes = info.FileAttributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_COMPRESSED |
                                                        FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_SPARSE_FILE |
                                                        FILE_ATTRIBUTE_REPARSE_POINT);
-    UniqueFileHandle output(::CreateFileW(to.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes, nullptr));
-    if (!output) {
-        input.reset();
-        return CopyWithCopyFile(source, target);
-    }
+    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+// The copy between the two open files; on failure the target is closed and deleted.
+DWORD CopyOpenFiles(UniqueFileHandle& input, UniqueFileHandle& output, const FILE_BASIC_INFO& info,
+                    const std::wstring& to, bool created, UniqueFileHandle* written) {
     DWORD result = CopyPieces(input.get(), output.get());
-    if (result == ERROR_SUCCESS) result = FinishTarget(output.get(), info.LastWriteTime);
+    if (result == ERROR_SUCCESS) result = FinishTarget(output.get(), info.LastWriteTime, created);
+    input.reset();
     if (result != ERROR_SUCCESS) {
         // As CopyFileW: no half-written target.
         output.reset();
@@ -365,11 +363,51 @@ DWORD CopyFileContent(const std::wstring& source, const std::wstring& target, Un
     return ERROR_SUCCESS;
 }
 
+} // namespace
+
+bool OpenNewCopyTarget(const std::wstring& source, const std::wstring& target, NewCopyTarget& opened) {
+    opened.target.reset();
+    if (!OpenCopySource(ExtendedPath(source, MAX_PATH), opened.source, opened.sourceInfo)) {
+        opened.source.reset();
+        return false;
+    }
+    // Any failure, a file or directory in the target's place among them, creates nothing.
+    opened.target.reset(::CreateFileW(ExtendedPath(target, MAX_PATH).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, TargetCreationAttributes(opened.sourceInfo), nullptr));
+    if (!opened.target) {
+        opened.source.reset();
+        return false;
+    }
+    return true;
+}
+
+DWORD CopyFileContent(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written,
+                      NewCopyTarget* opened) {
+    if (written) written->reset();
+    const std::wstring to = ExtendedPath(target, MAX_PATH);
+    if (opened && opened->source && opened->target) {
+        return CopyOpenFiles(opened->source, opened->target, opened->sourceInfo, to, true, written);
+    }
+    UniqueFileHandle input;
+    FILE_BASIC_INFO info{};
+    if (!OpenCopySource(ExtendedPath(source, MAX_PATH), input, info)) return CopyWithCopyFile(source, target);
+    // Any case this open does not take (a hidden or read-only target, a busy one) goes to
+    // CopyFileW for its own answer.
+    UniqueFileHandle output(::CreateFileW(to.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          TargetCreationAttributes(info), nullptr));
+    if (!output) {
+        input.reset();
+        return CopyWithCopyFile(source, target);
+    }
+    return CopyOpenFiles(input, output, info, to, false, written);
+}
+
 namespace InstallHelper {
 
-DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written) {
+DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written,
+                         NewCopyTarget* opened) {
     FunctionScope scope(kLogModule, "InstallHelper::CopyAndReplaceFile");
-    return scope.Result(CopyFileContent(source, target, written));
+    return scope.Result(CopyFileContent(source, target, written, opened));
 }
 
 DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target) {

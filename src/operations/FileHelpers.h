@@ -49,18 +49,34 @@ bool IsAbsolutePathText(const std::wstring& path);
 // "\\server" or "\\server\share", with nothing below the share.
 bool IsUncShareRoot(const std::wstring& path);
 
+// A copy whose target did not exist: the source open for reading and the target created by the
+// open (CREATE_NEW) with the attributes CopyFileContent gives it. Filled by OpenNewCopyTarget and
+// used up by the copy of the same two paths.
+struct NewCopyTarget {
+    UniqueFileHandle source;
+    UniqueFileHandle target;
+    FILE_BASIC_INFO sourceInfo{};
+};
+// Opens the source and creates the target as a new file, in one step: true with both open; false
+// (and nothing created) when the target exists already or either open fails, the copy then being
+// left to CopyFileContent as usual.
+bool OpenNewCopyTarget(const std::wstring& source, const std::wstring& target, NewCopyTarget& opened);
+
 // Copies the source's content over the target in pieces of 1 MiB and leaves the target's
 // attributes and last-write time as CopyFileW does (the source's), less read-only. With
 // `written`, the target's handle stays open for reading from its start, so that the caller can
 // check what landed in the file without opening it again. When either file cannot be opened this
 // way, CopyFileW itself does the copy (its error codes are the helper's) and `written` stays empty.
 // 0 or the Win32 code of the failure; a copy that fails half way leaves no target behind.
-DWORD CopyFileContent(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written = nullptr);
+// With `opened` (OpenNewCopyTarget's, for the same paths), the copy goes into the target it created.
+DWORD CopyFileContent(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written = nullptr,
+                      NewCopyTarget* opened = nullptr);
 
 namespace InstallHelper {
 // Copies over any existing target as CopyFileW does (CopyFileContent): 0 or the Win32 code.
 // Installed files never keep the read-only attribute.
-DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written = nullptr);
+DWORD CopyAndReplaceFile(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written = nullptr,
+                         NewCopyTarget* opened = nullptr);
 // Puts the source in place of a busy target, finishing at the next restart: 0 or an error.
 DWORD CopyAtReboot(const std::wstring& source, const std::wstring& target);
 // 1 when the candidate's file version is newer than the installed file's, else 0.

@@ -27,10 +27,11 @@ bool IsDriverFileName(const std::wstring& name) {
 // A failed copy other than a missing source may be finished at the next restart during Repair
 // and Upgrade. Returns the final result and tells whether the restart fallback ran.
 // With `written`, a direct copy leaves the target open for reading (CopyFileContent).
+// With `opened`, the target created by OpenNewCopyTarget is the one written.
 DWORD CopyWithRestartFallback(const std::wstring& source, const std::wstring& target, bool& deferred,
-                              UniqueFileHandle* written = nullptr) {
+                              UniqueFileHandle* written = nullptr, NewCopyTarget* opened = nullptr) {
     deferred = false;
-    DWORD result = InstallHelper::CopyAndReplaceFile(source, target, written);
+    DWORD result = InstallHelper::CopyAndReplaceFile(source, target, written, opened);
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND && InstallContext().rebootCopyAllowed) {
         deferred = true;
         result = InstallHelper::CopyAtReboot(source, target);
@@ -102,14 +103,25 @@ DWORD FileOperation::Install() {
             return scope.Result(created);
         }
     }
+    NewCopyTarget opened;
     if (journal) {
-        // A file that is there already is copied aside first, so that a failed install can put
-        // it back; without that copy it is not overwritten.
-        const DWORD kept = journal->BeforeFileWrite(target);
-        if (kept != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to keep a copy of %S for the rollback. Error Code: %d", target.c_str(),
-                static_cast<int>(kept));
-            return scope.Result(kept);
+        // A target that is not there yet is created by its open and recorded as this run's (one
+        // look-up of the name instead of two). A file that is there already is copied aside
+        // first, so that a failed install can put it back; without that copy it is not overwritten.
+        bool created = false;
+        {
+            PhaseScope phase(Phase::Copy);
+            created = OpenNewCopyTarget(source, target, opened);
+        }
+        if (created) {
+            journal->FileCreated(target);
+        } else {
+            const DWORD kept = journal->BeforeFileWrite(target);
+            if (kept != ERROR_SUCCESS) {
+                LOG(LogLevel::Error, "Failed to keep a copy of %S for the rollback. Error Code: %d", target.c_str(),
+                    static_cast<int>(kept));
+                return scope.Result(kept);
+            }
         }
     }
 
@@ -118,7 +130,7 @@ DWORD FileOperation::Install() {
     UniqueFileHandle written;   // the target as just written, to check its digest
     {
         PhaseScope phase(Phase::Copy);
-        result = CopyWithRestartFallback(source, target, deferred, sha256_.empty() ? nullptr : &written);
+        result = CopyWithRestartFallback(source, target, deferred, sha256_.empty() ? nullptr : &written, &opened);
     }
     if (deferred) {
         if (result == ERROR_SUCCESS) LOG(LogLevel::Detail, "Copying file at reboot, from %S to %S", source.c_str(), target.c_str());

@@ -156,7 +156,8 @@ TEST_F(CopyHelpers, CopyLeavesTheTargetAsCopyFileWDoesLessReadOnly) {
         const std::wstring source = dir_ / L"payload.bin";
         const std::wstring byCopyFile = dir_ / L"by-copyfile.bin";
         const std::wstring byHelper = dir_ / L"by-helper.bin";
-        for (const auto& path : { source, byCopyFile, byHelper }) {
+        const std::wstring byNewOpen = dir_ / L"by-new-open.bin";   // OpenNewCopyTarget's way, new targets only
+        for (const auto& path : { source, byCopyFile, byHelper, byNewOpen }) {
             ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             ::DeleteFileW(path.c_str());
         }
@@ -187,15 +188,56 @@ TEST_F(CopyHelpers, CopyLeavesTheTargetAsCopyFileWDoesLessReadOnly) {
         EXPECT_TRUE(readBack == content) << c.what;
         written.reset();
 
-        EXPECT_TRUE(ReadFileBytes(byHelper) == content) << c.what;
-        WIN32_FILE_ATTRIBUTE_DATA expected{}, actual{};
+        std::vector<std::wstring> copies = { byHelper };
+        if (!c.targetExists) {
+            NewCopyTarget opened;
+            ASSERT_TRUE(OpenNewCopyTarget(source, byNewOpen, opened)) << c.what;
+            UniqueFileHandle openedWritten;
+            ASSERT_EQ(CopyFileContent(source, byNewOpen, &openedWritten, &opened), 0u) << c.what;
+            ASSERT_TRUE(openedWritten) << c.what;
+            DWORD openedRead = 0;
+            ASSERT_TRUE(::ReadFile(openedWritten.get(), readBack.data(), static_cast<DWORD>(readBack.size()), &openedRead,
+                                   nullptr));
+            EXPECT_EQ(openedRead, content.size()) << c.what;
+            copies.push_back(byNewOpen);
+        }
+
+        WIN32_FILE_ATTRIBUTE_DATA expected{};
         ASSERT_TRUE(::GetFileAttributesExW(byCopyFile.c_str(), GetFileExInfoStandard, &expected)) << c.what;
-        ASSERT_TRUE(::GetFileAttributesExW(byHelper.c_str(), GetFileExInfoStandard, &actual)) << c.what;
-        EXPECT_EQ(actual.dwFileAttributes, expected.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) << c.what;
-        EXPECT_EQ(actual.ftLastWriteTime.dwHighDateTime, expected.ftLastWriteTime.dwHighDateTime) << c.what;
-        EXPECT_EQ(actual.ftLastWriteTime.dwLowDateTime, expected.ftLastWriteTime.dwLowDateTime) << c.what;
-        for (const auto& path : { source, byCopyFile, byHelper }) ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        for (const auto& copy : copies) {
+            EXPECT_TRUE(ReadFileBytes(copy) == content) << c.what;
+            WIN32_FILE_ATTRIBUTE_DATA actual{};
+            ASSERT_TRUE(::GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &actual)) << c.what;
+            EXPECT_EQ(actual.dwFileAttributes, expected.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) << c.what;
+            EXPECT_EQ(actual.ftLastWriteTime.dwHighDateTime, expected.ftLastWriteTime.dwHighDateTime) << c.what;
+            EXPECT_EQ(actual.ftLastWriteTime.dwLowDateTime, expected.ftLastWriteTime.dwLowDateTime) << c.what;
+        }
+        for (const auto& path : { source, byCopyFile, byHelper, byNewOpen }) {
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
     }
+}
+
+// The new-target open creates nothing where something is there already, and opens nothing
+// from a source it cannot read: the copy is then left to the usual path.
+TEST_F(CopyHelpers, NewTargetOpenLeavesWhatIsThereAlone) {
+    ASSERT_TRUE(::CreateDirectoryW((dir_ / L"folder.dll").c_str(), nullptr));
+    struct Case { std::wstring source; std::wstring target; bool targetExists; const char* what; };
+    const Case cases[] = {
+        { source_, target_, true, "existing file" },
+        { source_, dir_ / L"folder.dll", true, "folder in the target's place" },
+        { dir_ / L"missing.dll", dir_ / L"any.dll", false, "missing source" },
+        { dir_.Path(), dir_ / L"any.dll", false, "source is a folder" },
+        { source_, dir_ / L"no\\such\\folder.dll", false, "missing target folder" },
+    };
+    for (const auto& c : cases) {
+        NewCopyTarget opened;
+        EXPECT_FALSE(OpenNewCopyTarget(c.source, c.target, opened)) << c.what;
+        EXPECT_FALSE(opened.source) << c.what;
+        EXPECT_FALSE(opened.target) << c.what;
+        EXPECT_EQ(::GetFileAttributesW(c.target.c_str()) != INVALID_FILE_ATTRIBUTES, c.targetExists) << c.what;
+    }
+    EXPECT_EQ(ReadFileBytes(target_), "old content");
 }
 
 // Where the copy loop cannot open a file, CopyFileW gives the answer: the same codes as before.
