@@ -1,4 +1,5 @@
 #include "fuzz/Campaign.h"
+#include "support/TestFiles.h"
 
 #include <psapi.h>
 #include <csignal>
@@ -20,14 +21,6 @@ size_t PrivateCommit() {
     counters.cb = sizeof(counters);
     if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) return 0;
     return counters.PagefileUsage;
-}
-
-void WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    if (!bytes.empty()) ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(file);
 }
 
 void Terminate() {
@@ -175,13 +168,13 @@ std::string Campaign::SaveRunningInput(const std::string& kind, const std::strin
     const std::wstring base = failures_ + L"\\" + Widen(name_.c_str()) + (target_.empty() ? L"" : L"-" + target_) +
                               L"-seed" + std::to_wstring(seed_) + L"-case" + std::to_wstring(index_) + L"-" +
                               Widen(kind.c_str());
-    WriteWholeFile(base + Widen(extension_.c_str()), input_);
+    WriteFileBytes(base + Widen(extension_.c_str()), input_);
     std::string replay = name_ + ".exe --seed " + std::to_string(seed_) + " --case " + std::to_string(index_);
     if (!target_.empty()) replay += " --target " + Utf8(target_);
     std::string note = "campaign " + name_ + "\nseed " + std::to_string(seed_) + "\ncase " + std::to_string(index_) +
                        "\nkind " + kind + "\nreason " + reason + "\ninput " + Utf8(base + Widen(extension_.c_str())) +
                        "\nreplay: " + replay + "\n";
-    WriteWholeFile(base + L"-note.txt", note);
+    WriteFileBytes(base + L"-note.txt", note);
     return Utf8(base + Widen(extension_.c_str()));
 }
 

@@ -1,22 +1,10 @@
 #include "fuzz/DocumentMutator.h"
+#include "support/TestFiles.h"
 
 #include <windows.h>
 #include <algorithm>
 
 namespace {
-
-std::string ReadWholeFile(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    LARGE_INTEGER size{};
-    ::GetFileSizeEx(file, &size);
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!bytes.empty()) ::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    ::CloseHandle(file);
-    bytes.resize(read);
-    return bytes;
-}
 
 // "@SHA256:...@" becomes a digest the schema accepts; any other "@NAME@" a plain word.
 std::string FillPlaceholders(std::string text) {
@@ -452,7 +440,7 @@ std::vector<SeedDocument> LoadSeedDocuments(const std::wstring& directory) {
     do {
         SeedDocument seed;
         seed.name = Campaign::Utf8(found.cFileName);
-        seed.text = FillPlaceholders(ReadWholeFile(directory + L"\\" + found.cFileName));
+        seed.text = FillPlaceholders(ReadFileBytes(directory + L"\\" + found.cFileName));
         seed.configuration = seed.text.find("<Configuration") != std::string::npos;
         if (!seed.text.empty()) seeds.push_back(seed);
     } while (::FindNextFileW(search, &found));

@@ -5,7 +5,7 @@ file(GLOB FUZZ_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/
 list(FILTER FUZZ_SUPPORT_SOURCES EXCLUDE REGEX "/fuzz_[a-z_]+\\.cpp$")
 add_library(fuzz_support STATIC ${FUZZ_SUPPORT_SOURCES})
 target_include_directories(fuzz_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(fuzz_support PUBLIC installer_core psapi)
+target_link_libraries(fuzz_support PUBLIC installer_core test_support psapi)
 
 # The sample documents the mutators start from, next to the programs in <bin>\fuzz_seeds\.
 set(fuzz_seed_dir ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/fuzz_seeds)

@@ -20,39 +20,11 @@
 #include "policy/CPolicyData.h"
 #include "policy/Configuration.h"
 #include "xml/Binding.h"
+#include "support/TestFiles.h"
 
 namespace {
 
 const char kSecret[] = "FUZZSECRETMARKER";
-
-std::wstring ProgramDirectory() {
-    wchar_t path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L'\\') + 1);
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const BOOL ok = bytes.empty() || ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    LARGE_INTEGER size{};
-    ::GetFileSizeEx(file, &size);
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!bytes.empty()) ::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    ::CloseHandle(file);
-    bytes.resize(read);
-    return bytes;
-}
 
 // The file external entities name. Its last-access time is set far in the past before each
 // case; a read moves it (the campaign checks first that a read of its own does).
@@ -60,7 +32,7 @@ class ForbiddenFileWatch {
 public:
     explicit ForbiddenFileWatch(const std::wstring& directory) {
         path_ = directory + L"forbidden.txt";
-        WriteWholeFile(path_, std::string(kSecret) + "\n");
+        WriteFileBytes(path_, std::string(kSecret) + "\n");
         file_.path = Campaign::Utf8(path_);
         file_.url = "file:///" + file_.path;
         for (char& c : file_.url) if (c == '\\') c = '/';
@@ -85,7 +57,7 @@ public:
     // Whether a read of the file shows in its access time here.
     bool SelfCheck() {
         Arm();
-        const std::string text = ReadWholeFile(path_);
+        const std::string text = ReadFileBytes(path_);
         const bool seen = !text.empty() && Read();
         Arm();
         return seen;
@@ -222,7 +194,7 @@ int wmain(int argc, wchar_t** argv) {
 
     int status = 0;
     if (!campaign.ReplayFile().empty()) {
-        const std::string bytes = ReadWholeFile(campaign.ReplayFile());
+        const std::string bytes = ReadFileBytes(campaign.ReplayFile());
         const bool configuration = campaign.Target() == L"configuration" ||
                                    (campaign.Target().empty() && bytes.find("<Configuration") != std::string::npos);
         campaign.Begin(0, bytes, ".xml");
@@ -231,9 +203,9 @@ int wmain(int argc, wchar_t** argv) {
         if (!result.failure.empty()) campaign.Failure("rule", result.failure);
         status = campaign.Finish();
     } else {
-        const std::vector<SeedDocument> seeds = LoadSeedDocuments(ProgramDirectory() + L"fuzz_seeds");
+        const std::vector<SeedDocument> seeds = LoadSeedDocuments(TestProgramDirectory() + L"fuzz_seeds");
         if (seeds.empty()) {
-            std::printf("no seed documents under %s\n", Campaign::Utf8(ProgramDirectory() + L"fuzz_seeds").c_str());
+            std::printf("no seed documents under %s\n", Campaign::Utf8(TestProgramDirectory() + L"fuzz_seeds").c_str());
             return 2;
         }
         std::printf("%zu seed documents\n", seeds.size());
@@ -243,7 +215,7 @@ int wmain(int argc, wchar_t** argv) {
             const SeedDocument& seed = seeds[static_cast<size_t>(random() % seeds.size())];
             const MutatedDocument document = MutateDocument(seed, random, watch.File());
             campaign.Begin(index, document.bytes, ".xml");
-            if (!WriteWholeFile(path, document.bytes)) {
+            if (!WriteFileBytes(path, document.bytes)) {
                 campaign.Outcome("failed");
                 campaign.Failure("setup", "cannot write the case's document");
                 continue;

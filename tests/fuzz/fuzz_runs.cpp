@@ -12,37 +12,9 @@
 
 #include "fuzz/Campaign.h"
 #include "fuzz/DocumentMutator.h"
+#include "support/TestFiles.h"
 
 namespace {
-
-std::wstring ProgramDirectory() {
-    wchar_t path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L'\\') + 1);
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const BOOL ok = bytes.empty() || ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    LARGE_INTEGER size{};
-    ::GetFileSizeEx(file, &size);
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!bytes.empty()) ::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    ::CloseHandle(file);
-    bytes.resize(read);
-    return bytes;
-}
 
 ULONGLONG LastAccess(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -127,7 +99,7 @@ int wmain(int argc, wchar_t** argv) {
     Campaign campaign("fuzz_runs", argc, argv, 40, 120);
     const std::wstring timeoutOption = campaign.Option(L"run-timeout");
     const DWORD runTimeoutMs = (timeoutOption.empty() ? 30u : std::wcstoul(timeoutOption.c_str(), nullptr, 10)) * 1000u;
-    const std::wstring program = ProgramDirectory() + L"installer.exe";
+    const std::wstring program = TestProgramDirectory() + L"installer.exe";
 
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
@@ -136,7 +108,7 @@ int wmain(int argc, wchar_t** argv) {
     ::CreateDirectoryW((work + L"install").c_str(), nullptr);
     ::CreateDirectoryW((work + L"content").c_str(), nullptr);
     const std::wstring forbiddenPath = work + L"forbidden.txt";
-    WriteWholeFile(forbiddenPath, "FUZZSECRETMARKER\n");
+    WriteFileBytes(forbiddenPath, "FUZZSECRETMARKER\n");
     ForbiddenFile forbidden;
     forbidden.path = Campaign::Utf8(forbiddenPath);
     forbidden.url = "file:///" + forbidden.path;
@@ -144,11 +116,11 @@ int wmain(int argc, wchar_t** argv) {
 
     std::vector<SeedDocument> packages;
     std::vector<SeedDocument> configurations;
-    for (const SeedDocument& seed : LoadSeedDocuments(ProgramDirectory() + L"fuzz_seeds")) {
+    for (const SeedDocument& seed : LoadSeedDocuments(TestProgramDirectory() + L"fuzz_seeds")) {
         (seed.configuration ? configurations : packages).push_back(seed);
     }
     if (campaign.ReplayFile().empty() && (packages.empty() || configurations.empty())) {
-        std::printf("no seed documents under %s\n", Campaign::Utf8(ProgramDirectory() + L"fuzz_seeds").c_str());
+        std::printf("no seed documents under %s\n", Campaign::Utf8(TestProgramDirectory() + L"fuzz_seeds").c_str());
         return 2;
     }
 
@@ -161,9 +133,9 @@ int wmain(int argc, wchar_t** argv) {
         std::string configuration;
         std::string mutations;
         if (!campaign.ReplayFile().empty()) {
-            package = ReadWholeFile(campaign.ReplayFile());
+            package = ReadFileBytes(campaign.ReplayFile());
             configuration = campaign.Option(L"config").empty() ? configurations.empty() ? std::string() : configurations[0].text
-                                                                : ReadWholeFile(campaign.Option(L"config"));
+                                                                : ReadFileBytes(campaign.Option(L"config"));
         } else {
             const MutatedDocument mutatedPackage = MutateDocument(packages[random() % packages.size()], random, forbidden);
             package = mutatedPackage.bytes;
@@ -178,7 +150,7 @@ int wmain(int argc, wchar_t** argv) {
             }
         }
         campaign.Begin(index, package, ".xml");
-        if (!WriteWholeFile(packagePath, package) || !WriteWholeFile(configurationPath, configuration)) {
+        if (!WriteFileBytes(packagePath, package) || !WriteFileBytes(configurationPath, configuration)) {
             campaign.Outcome("failed");
             campaign.Failure("setup", "cannot write the documents");
             continue;
@@ -210,7 +182,7 @@ int wmain(int argc, wchar_t** argv) {
             campaign.Note("installer.exe started again after error " + std::to_string(result.startError));
             result = Run(program, line, errorPath, runTimeoutMs);
         }
-        const std::string errorText = ReadWholeFile(errorPath);
+        const std::string errorText = ReadFileBytes(errorPath);
 
         std::string failure;
         std::string kind = "rule";
@@ -227,7 +199,7 @@ int wmain(int argc, wchar_t** argv) {
                    errorText.find("abort") != std::string::npos) {
             failure = "the run aborted (exit code " + CodeText(result.exitCode) + ")";
             kind = "crash";
-        } else if (ReadWholeFile(packagePath) != package || ReadWholeFile(configurationPath) != configuration) {
+        } else if (ReadFileBytes(packagePath) != package || ReadFileBytes(configurationPath) != configuration) {
             failure = "a document changed on disk";
         } else if (LastAccess(forbiddenPath) != armed) {
             failure = "the forbidden file was read";
@@ -237,7 +209,7 @@ int wmain(int argc, wchar_t** argv) {
             campaign.SetInput(package, ".xml");
             campaign.Failure(kind, failure + " (" + mutations + "), command line: " + Campaign::Escaped(line));
             const std::wstring failures = campaign.Option(L"failures").empty() ? L"fuzz-failures" : campaign.Option(L"failures");
-            WriteWholeFile(failures + L"\\fuzz_runs-seed" + std::to_wstring(campaign.Seed()) + L"-case" +
+            WriteFileBytes(failures + L"\\fuzz_runs-seed" + std::to_wstring(campaign.Seed()) + L"-case" +
                                std::to_wstring(index) + L"-configuration.xml",
                            configuration);
         }
