@@ -1,4 +1,5 @@
 #include "fuzz/DocumentMutator.h"
+#include "shell/Handles.h"
 #include "support/TestFiles.h"
 
 #include <windows.h>
@@ -447,6 +448,25 @@ std::vector<SeedDocument> LoadSeedDocuments(const std::wstring& directory) {
     ::FindClose(search);
     std::sort(seeds.begin(), seeds.end(), [](const SeedDocument& a, const SeedDocument& b) { return a.name < b.name; });
     return seeds;
+}
+
+ULONGLONG LastAccess(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<ULONGLONG>(data.ftLastAccessTime.dwHighDateTime) << 32) | data.ftLastAccessTime.dwLowDateTime;
+}
+
+void AgeLastAccess(const std::wstring& path) {
+    UniqueFileHandle file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    if (!file) return;
+    SYSTEMTIME old{};
+    old.wYear = 2001;
+    old.wMonth = 1;
+    old.wDay = 1;
+    FILETIME time{};
+    ::SystemTimeToFileTime(&old, &time);
+    ::SetFileTime(file.get(), nullptr, &time, nullptr);
 }
 
 MutatedDocument MutateDocument(const SeedDocument& seed, Random& random, const ForbiddenFile& forbidden) {

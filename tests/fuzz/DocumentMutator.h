@@ -29,4 +29,9 @@ struct ForbiddenFile {
     std::string path;  // C:\... form
 };
 
+// The forbidden file's last-access time, and setting it far into the past, so that a read of the
+// file by anyone shows as a change of that time.
+ULONGLONG LastAccess(const std::wstring& path);
+void AgeLastAccess(const std::wstring& path);
+
 MutatedDocument MutateDocument(const SeedDocument& seed, Random& random, const ForbiddenFile& forbidden);

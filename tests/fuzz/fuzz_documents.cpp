@@ -40,19 +40,10 @@ public:
     const ForbiddenFile& File() const { return file_; }
 
     void Arm() {
-        HANDLE file = Open(FILE_WRITE_ATTRIBUTES);
-        if (file == INVALID_HANDLE_VALUE) return;
-        SYSTEMTIME old{};
-        old.wYear = 2001;
-        old.wMonth = 1;
-        old.wDay = 1;
-        FILETIME time{};
-        ::SystemTimeToFileTime(&old, &time);
-        ::SetFileTime(file, nullptr, &time, nullptr);
-        ::CloseHandle(file);
-        armed_ = LastAccess();
+        AgeLastAccess(path_);
+        armed_ = LastAccess(path_);
     }
-    bool Read() const { return LastAccess() != armed_; }
+    bool Read() const { return LastAccess(path_) != armed_; }
 
     // Whether a read of the file shows in its access time here.
     bool SelfCheck() {
@@ -64,15 +55,6 @@ public:
     }
 
 private:
-    HANDLE Open(DWORD access) const {
-        return ::CreateFileW(path_.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    }
-    ULONGLONG LastAccess() const {
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (!::GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) return 0;
-        return (static_cast<ULONGLONG>(data.ftLastAccessTime.dwHighDateTime) << 32) | data.ftLastAccessTime.dwLowDateTime;
-    }
-
     std::wstring path_;
     ForbiddenFile file_;
     ULONGLONG armed_ = 0;

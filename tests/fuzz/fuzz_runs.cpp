@@ -16,26 +16,6 @@
 
 namespace {
 
-ULONGLONG LastAccess(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<ULONGLONG>(data.ftLastAccessTime.dwHighDateTime) << 32) | data.ftLastAccessTime.dwLowDateTime;
-}
-
-void AgeLastAccess(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    SYSTEMTIME old{};
-    old.wYear = 2001;
-    old.wMonth = 1;
-    old.wDay = 1;
-    FILETIME time{};
-    ::SystemTimeToFileTime(&old, &time);
-    ::SetFileTime(file, nullptr, &time, nullptr);
-    ::CloseHandle(file);
-}
-
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 struct RunResult {

@@ -36,22 +36,9 @@ ToolRun RunTool(const std::wstring& program, const std::vector<std::wstring>& ar
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
         UniqueFileHandle err(::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-        UniqueFileHandle nul(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                           OPEN_EXISTING, 0, nullptr));
         if (!out || !err) return run;
-        std::wstring commandLine = QuoteArgument(program);
-        for (const auto& argument : arguments) commandLine += L" " + QuoteArgument(argument);
-        std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-        buffer.push_back(L'\0');
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = nul.get();
-        startup.hStdOutput = out.get();
-        startup.hStdError = err.get();
         PROCESS_INFORMATION info{};
-        if (!::CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
-            return run;
+        if (StartProgram(program, arguments, out.get(), err.get(), 0, L"", info) != ERROR_SUCCESS) return run;
         run.started = true;
         UniqueKernelHandle process(info.hProcess);
         UniqueKernelHandle thread(info.hThread);

@@ -22,12 +22,33 @@ std::wstring QuoteArgument(const std::wstring& argument) {
     return quoted;
 }
 
+DWORD StartProgram(const std::wstring& program, const std::vector<std::wstring>& arguments, HANDLE output,
+                   HANDLE errors, DWORD creationFlags, const std::wstring& workingDirectory, PROCESS_INFORMATION& info) {
+    std::wstring commandLine = QuoteArgument(program);
+    for (const auto& argument : arguments) commandLine += L" " + QuoteArgument(argument);
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+
+    SECURITY_ATTRIBUTES inherit{ sizeof(inherit), nullptr, TRUE };
+    UniqueFileHandle nul(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       &inherit, OPEN_EXISTING, 0, nullptr));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul.get();
+    startup.hStdOutput = output ? output : nul.get();
+    startup.hStdError = errors ? errors : nul.get();
+    info = PROCESS_INFORMATION{};
+    if (!::CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, creationFlags, nullptr,
+                          workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &info)) {
+        return ::GetLastError();
+    }
+    return ERROR_SUCCESS;
+}
+
 ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments, DWORD timeoutMs,
                          const std::wstring& workingDirectory) {
     ProcessResult result;
-    std::wstring commandLine = QuoteArgument(program);
-    for (const auto& argument : arguments) commandLine += L" " + QuoteArgument(argument);
-
     SECURITY_ATTRIBUTES inherit{ sizeof(inherit), nullptr, TRUE };
     UniqueKernelHandle readPipe;
     UniqueKernelHandle writePipe;
@@ -42,25 +63,11 @@ ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wst
         writePipe.reset(write);
     }
     ::SetHandleInformation(readPipe.get(), HANDLE_FLAG_INHERIT, 0);
-    UniqueFileHandle nul(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       &inherit, OPEN_EXISTING, 0, nullptr));
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul.get();
-    startup.hStdOutput = writePipe.get();
-    startup.hStdError = nul.get();
     PROCESS_INFORMATION info{};
-    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back(L'\0');
-    const BOOL ok = ::CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                     workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &info);
-    result.startError = ok ? 0 : ::GetLastError();
+    result.startError = StartProgram(program, arguments, writePipe.get(), nullptr, 0, workingDirectory, info);
     // Only the child holds the pipe's write end now: the reader sees its end when the child ends.
     writePipe.reset();
-    nul.reset();
-    if (!ok) return result;
+    if (result.startError != ERROR_SUCCESS) return result;
     result.started = true;
     UniqueKernelHandle process(info.hProcess);
     UniqueKernelHandle thread(info.hThread);
@@ -81,25 +88,9 @@ ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wst
 
 StartedProgram::StartedProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                bool suspended) {
-    std::wstring commandLine = QuoteArgument(program);
-    for (const auto& argument : arguments) commandLine += L" " + QuoteArgument(argument);
-    SECURITY_ATTRIBUTES inherit{ sizeof(inherit), nullptr, TRUE };
-    UniqueFileHandle nul(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       &inherit, OPEN_EXISTING, 0, nullptr));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul.get();
-    startup.hStdOutput = nul.get();
-    startup.hStdError = nul.get();
     PROCESS_INFORMATION info{};
-    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back(L'\0');
-    if (!::CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, suspended ? CREATE_SUSPENDED : 0,
-                          nullptr, nullptr, &startup, &info)) {
-        startError_ = ::GetLastError();
-        return;
-    }
+    startError_ = StartProgram(program, arguments, nullptr, nullptr, suspended ? CREATE_SUSPENDED : 0, L"", info);
+    if (startError_ != ERROR_SUCCESS) return;
     process_ = info.hProcess;
     thread_ = info.hThread;
 }

@@ -13,6 +13,12 @@ struct ProcessResult {
     std::wstring OutputText() const;
 };
 
+// Starts `program` with `arguments` (quoted as needed, appended to the quoted program path), its
+// standard input on NUL and its output and errors on the inheritable handles given (nullptr: NUL).
+// 0 with `info` filled (the caller owns both handles), or CreateProcessW's error.
+DWORD StartProgram(const std::wstring& program, const std::vector<std::wstring>& arguments, HANDLE output,
+                   HANDLE errors, DWORD creationFlags, const std::wstring& workingDirectory, PROCESS_INFORMATION& info);
+
 // `arguments` are quoted as needed and appended to the quoted program path.
 ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
                          DWORD timeoutMs = 120000, const std::wstring& workingDirectory = L"");
