@@ -7,6 +7,7 @@
 #include "engine/InstallContext.h"
 #include "engine/InstallJournal.h"
 #include "operations/FileHelpers.h"
+#include "operations/FilesAhead.h"
 #include "operations/RegistryHelpers.h"
 #include "services/ScmHelpers.h"
 #include "shell/Handles.h"
@@ -25,6 +26,30 @@ const DWORD kErrorImplementationLimit = 1292;   // ERROR_IMPLEMENTATION_LIMIT
 const wchar_t kContentVersionKey[] = L"HKLM\\SOFTWARE\\Norvex\\Coravel\\DS\\DS";
 const wchar_t kContentMajorValue[] = L"dwContentMajorVersion";
 const wchar_t kContentMinorValue[] = L"dwContentMinorVersion";
+
+std::vector<FileOperation*> FilesOfThisPlatform(const std::vector<std::unique_ptr<FileOperation>>& files) {
+    std::vector<FileOperation*> run;
+    for (const auto& file : files) {
+        if (IsPlatformMatch(*file)) run.push_back(file.get());
+    }
+    return run;
+}
+
+// The run's files for the work ahead: their targets, and for a copy their sources and digests.
+std::vector<FilesAhead::File> PlannedFiles(const std::vector<FileOperation*>& run, bool copy) {
+    std::vector<FilesAhead::File> planned;
+    planned.reserve(run.size());
+    for (const FileOperation* file : run) {
+        FilesAhead::File entry;
+        entry.target = file->PlannedTargetPath();
+        if (copy) {
+            entry.source = file->SourcePath();
+            entry.sha256 = file->Sha256();
+        }
+        planned.push_back(std::move(entry));
+    }
+    return planned;
+}
 
 bool ServiceRegistered(const std::wstring& name) {
     UniqueServiceHandle scm = OpenServiceManager(SC_MANAGER_CONNECT);
@@ -152,13 +177,19 @@ DWORD Feature::InstallCore() {
         const DWORD result = directory->Install();
         if (result != ERROR_SUCCESS) return scope.Result(result);
     }
-    for (auto& file : files) {
-        if (!IsPlatformMatch(*file)) continue;
-        const DWORD result = file->Install();
-        if (result != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Failed to install File %S. Error Code %d", file->FileName().c_str(),
-                static_cast<int>(result));
-            return scope.Result(result);
+    {
+        // Without a journal nothing could undo a copy made ahead of a failure: the files go one
+        // at a time.
+        const std::vector<FileOperation*> run = FilesOfThisPlatform(files);
+        FilesAhead ahead(FilesAhead::Work::Copy,
+                         ActiveInstallJournal() ? PlannedFiles(run, true) : std::vector<FilesAhead::File>());
+        for (size_t i = 0; i < run.size(); ++i) {
+            const DWORD result = run[i]->Install(&ahead, i);
+            if (result != ERROR_SUCCESS) {
+                LOG(LogLevel::Error, "Failed to install File %S. Error Code %d", run[i]->FileName().c_str(),
+                    static_cast<int>(result));
+                return scope.Result(result);
+            }
         }
     }
     for (auto& registry : registryOperations) {
@@ -215,13 +246,16 @@ DWORD Feature::UnInstallCore() {
         if (result == ERROR_SUCCESS) result = code;
     };
 
-    for (auto& file : files) {
-        if (!IsPlatformMatch(*file)) continue;
-        const DWORD code = file->UnInstall();
-        if (code != ERROR_SUCCESS) {
-            LOG(LogLevel::Error, "Error while UnInstalling File %S, Error Code: %d", file->FileName().c_str(),
-                static_cast<int>(code));
-            keepFirstFailure(code);
+    {
+        const std::vector<FileOperation*> run = FilesOfThisPlatform(files);
+        FilesAhead ahead(FilesAhead::Work::Delete, PlannedFiles(run, false));
+        for (size_t i = 0; i < run.size(); ++i) {
+            const DWORD code = run[i]->UnInstall(&ahead, i);
+            if (code != ERROR_SUCCESS) {
+                LOG(LogLevel::Error, "Error while UnInstalling File %S, Error Code: %d", run[i]->FileName().c_str(),
+                    static_cast<int>(code));
+                keepFirstFailure(code);
+            }
         }
     }
 

@@ -292,11 +292,10 @@ DWORD CopyWithCopyFile(const std::wstring& source, const std::wstring& target) {
 }
 
 // Every piece of the source into the open target; 0 or the failing call's code.
-DWORD CopyPieces(HANDLE from, HANDLE to) {
-    std::vector<BYTE>& buffer = CopyBuffer();
+DWORD CopyPieces(HANDLE from, HANDLE to, std::vector<BYTE>& buffer = CopyBuffer()) {
     for (;;) {
         DWORD read = 0;
-        if (!::ReadFile(from, buffer.data(), kCopyPiece, &read, nullptr)) return ::GetLastError();
+        if (!::ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return ::GetLastError();
         if (read == 0) return ERROR_SUCCESS;
         // A write can take less than it was given (a disk that fills up): the rest is written
         // again, so that the failing write gives its own code (ERROR_DISK_FULL).
@@ -371,11 +370,14 @@ bool OpenNewCopyTarget(const std::wstring& source, const std::wstring& target, N
         opened.source.reset();
         return false;
     }
-    // Any failure, a file or directory in the target's place among them, creates nothing.
-    opened.target.reset(::CreateFileW(ExtendedPath(target, MAX_PATH).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      CREATE_NEW, TargetCreationAttributes(opened.sourceInfo), nullptr));
+    // Any failure, a file or directory in the target's place among them, creates nothing. The
+    // right to delete lets a copy that fails remove the target through its own handle.
+    opened.target.reset(::CreateFileW(ExtendedPath(target, MAX_PATH).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                      nullptr, CREATE_NEW, TargetCreationAttributes(opened.sourceInfo), nullptr));
     if (!opened.target) {
+        const DWORD error = ::GetLastError();   // the caller may ask why (the target exists)
         opened.source.reset();
+        ::SetLastError(error);
         return false;
     }
     return true;
@@ -384,6 +386,7 @@ bool OpenNewCopyTarget(const std::wstring& source, const std::wstring& target, N
 DWORD CopyFileContent(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written,
                       NewCopyTarget* opened) {
     if (written) written->reset();
+    if (opened && opened->copiedAhead) return ERROR_SUCCESS;
     const std::wstring to = ExtendedPath(target, MAX_PATH);
     if (opened && opened->source && opened->target) {
         return CopyOpenFiles(opened->source, opened->target, opened->sourceInfo, to, true, written);
@@ -400,6 +403,33 @@ DWORD CopyFileContent(const std::wstring& source, const std::wstring& target, Un
         return CopyWithCopyFile(source, target);
     }
     return CopyOpenFiles(input, output, info, to, false, written);
+}
+
+NewFileCopy CopyToNewFile(const std::wstring& source, const std::wstring& target, const std::wstring& sha256,
+                          std::vector<BYTE>& buffer) {
+    NewCopyTarget opened;
+    if (!OpenNewCopyTarget(source, target, opened)) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? NewFileCopy::TargetExists
+                                                                           : NewFileCopy::NothingDone;
+    }
+    bool copied = CopyPieces(opened.source.get(), opened.target.get(), buffer) == ERROR_SUCCESS &&
+                  FinishTarget(opened.target.get(), opened.sourceInfo.LastWriteTime, true) == ERROR_SUCCESS;
+    opened.source.reset();
+    if (copied && !sha256.empty()) {
+        LARGE_INTEGER start{};
+        DWORD digestError = ERROR_SUCCESS;
+        copied = ::SetFilePointerEx(opened.target.get(), start, nullptr, FILE_BEGIN) &&
+                 VerifyOpenFileDigest(opened.target.get(), sha256, digestError);
+    }
+    if (copied) return NewFileCopy::Copied;
+    // The target was opened without sharing: marked for deletion, it goes when this handle closes.
+    FILE_DISPOSITION_INFO gone{};
+    gone.DeleteFile = TRUE;
+    const bool marked = ::SetFileInformationByHandle(opened.target.get(), FileDispositionInfo, &gone, sizeof(gone)) != FALSE;
+    opened.target.reset();
+    if (marked || DeleteFileLong(target) || IsPathNotFound(::GetLastError())) return NewFileCopy::NothingDone;
+    return NewFileCopy::LeftBehind;
 }
 
 namespace InstallHelper {

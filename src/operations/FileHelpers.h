@@ -56,10 +56,11 @@ struct NewCopyTarget {
     UniqueFileHandle source;
     UniqueFileHandle target;
     FILE_BASIC_INFO sourceInfo{};
+    bool copiedAhead = false;   // the copy was made and checked already, on a worker (FilesAhead)
 };
 // Opens the source and creates the target as a new file, in one step: true with both open; false
 // (and nothing created) when the target exists already or either open fails, the copy then being
-// left to CopyFileContent as usual.
+// left to CopyFileContent as usual; the thread's last error is then the failed open's.
 bool OpenNewCopyTarget(const std::wstring& source, const std::wstring& target, NewCopyTarget& opened);
 
 // Copies the source's content over the target in pieces of 1 MiB and leaves the target's
@@ -71,6 +72,20 @@ bool OpenNewCopyTarget(const std::wstring& source, const std::wstring& target, N
 // With `opened` (OpenNewCopyTarget's, for the same paths), the copy goes into the target it created.
 DWORD CopyFileContent(const std::wstring& source, const std::wstring& target, UniqueFileHandle* written = nullptr,
                       NewCopyTarget* opened = nullptr);
+
+// A copy to a target that did not exist, checked by reading the target back: CopyToNewFile.
+enum class NewFileCopy {
+    Copied,        // created, written, given the source's time, and its content is the digest's
+    TargetExists,  // nothing done: the target existed
+    NothingDone,   // an open failed, or the copy failed and was deleted again
+    LeftBehind,    // the copy failed and its target could not be deleted
+};
+// Copies `source` to a new `target` as CopyFileContent copies into a target it created
+// (OpenNewCopyTarget), then checks the target's content against `sha256` (when not empty)
+// through the same handle. `buffer` is the caller's own and sets the size of each piece. Logs
+// nothing and uses no state of the process, so that any thread may run it.
+NewFileCopy CopyToNewFile(const std::wstring& source, const std::wstring& target, const std::wstring& sha256,
+                          std::vector<BYTE>& buffer);
 
 namespace InstallHelper {
 // Copies over any existing target as CopyFileW does (CopyFileContent): 0 or the Win32 code.

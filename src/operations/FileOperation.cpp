@@ -6,6 +6,7 @@
 #include "engine/InstallJournal.h"
 #include "operations/FileDigest.h"
 #include "operations/FileHelpers.h"
+#include "operations/FilesAhead.h"
 #include "operations/NameRules.h"
 #include "shell/Console.h"
 #include "shell/Log.h"
@@ -84,7 +85,15 @@ std::wstring FileOperation::TargetPath() {
     return directory + L"\\" + fileName_;
 }
 
-DWORD FileOperation::Install() {
+std::wstring FileOperation::PlannedTargetPath() const {
+    std::wstring directory = destination_;
+    if (!directory.empty()) ReplaceEnvVariable(directory);
+    return (directory.empty() ? InstallContext().installDirectory : directory) + L"\\" + fileName_;
+}
+
+DWORD FileOperation::Install() { return Install(nullptr, 0); }
+
+DWORD FileOperation::Install(FilesAhead* ahead, size_t index) {
     FunctionScope scope(kLogModule, "FileOperation::Install");
     const std::wstring source = SourcePath();
     const std::wstring target = TargetPath();
@@ -104,12 +113,20 @@ DWORD FileOperation::Install() {
         }
     }
     NewCopyTarget opened;
+    // A copy done ahead is this run's new file, written and checked; the steps below go on as if
+    // it had just been made here.
+    FilesAhead::Outcome doneAhead = FilesAhead::Outcome::NotDone;
+    if (ahead) {
+        PhaseScope phase(Phase::Copy);
+        doneAhead = ahead->Take(index, target);
+        opened.copiedAhead = doneAhead == FilesAhead::Outcome::Done;
+    }
     if (journal) {
         // A target that is not there yet is created by its open and recorded as this run's (one
         // look-up of the name instead of two). A file that is there already is copied aside
         // first, so that a failed install can put it back; without that copy it is not overwritten.
-        bool created = false;
-        {
+        bool created = doneAhead != FilesAhead::Outcome::NotDone;
+        if (!created) {
             PhaseScope phase(Phase::Copy);
             created = OpenNewCopyTarget(source, target, opened);
         }
@@ -142,7 +159,7 @@ DWORD FileOperation::Install() {
     }
 
     // The file in place is checked only when it was copied now; a restart copy is not there yet.
-    if (!deferred && !sha256_.empty()) {
+    if (!deferred && !sha256_.empty() && !opened.copiedAhead) {
         DWORD digestError = ERROR_SUCCESS;
         const bool intact = written ? VerifyOpenFileDigest(written.get(), sha256_, digestError)
                                     : VerifyFileDigest(target, sha256_, digestError);
@@ -156,14 +173,17 @@ DWORD FileOperation::Install() {
     return scope.Result(ERROR_SUCCESS);
 }
 
-DWORD FileOperation::UnInstall() {
+DWORD FileOperation::UnInstall() { return UnInstall(nullptr, 0); }
+
+DWORD FileOperation::UnInstall(FilesAhead* ahead, size_t index) {
     FunctionScope scope(kLogModule, "FileOperation::UnInstall");
     const std::wstring target = TargetPath();
     DWORD result = ERROR_SUCCESS;
     DWORD deleted = ERROR_SUCCESS;
     {
         PhaseScope phase(Phase::Delete);
-        deleted = ResultFromBool(DeleteFileLong(target));
+        const bool deletedAhead = ahead && ahead->Take(index, target) == FilesAhead::Outcome::Done;
+        if (!deletedAhead) deleted = ResultFromBool(DeleteFileLong(target));
     }
     // A read-only attribute (set by someone after the install) keeps the file from being deleted
     // now and at the restart alike: the engine's own file loses it and is deleted.

@@ -3,6 +3,8 @@
 #include "engine/IInstallable.h"
 #include "xml/XmlDocument.h"
 
+class FilesAhead;
+
 // One file of the package: copied into place with its digest checked, deleted, repaired,
 // upgraded by version, and verified.
 class FileOperation : public IInstallable {
@@ -12,6 +14,10 @@ public:
 
     DWORD Install() override;
     DWORD UnInstall() override;
+    // As Install and UnInstall, taking the file's work from `ahead` (file `index` of its run)
+    // when it was done there.
+    DWORD Install(FilesAhead* ahead, size_t index);
+    DWORD UnInstall(FilesAhead* ahead, size_t index);
     DWORD Repair() override;
     DWORD Upgrade() override;
     DWORD Verify() override;
@@ -24,6 +30,7 @@ public:
 
     std::wstring SourcePath() const;
     std::wstring TargetPath();   // expands the destination in place
+    std::wstring PlannedTargetPath() const;   // the same path, leaving the destination as it is
 
 private:
     std::wstring operation_;

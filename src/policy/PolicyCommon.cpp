@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 #include "shell/AVException.h"
+#include "shell/LockScope.h"
 
 namespace {
 
@@ -256,18 +257,6 @@ CatalogueLock& BuildLock() {
     return lock;
 }
 
-// Enters on construction, leaves on every way out of the scope.
-class SectionGuard {
-public:
-    explicit SectionGuard(CRITICAL_SECTION* section) : section_(section) { ::EnterCriticalSection(section_); }
-    ~SectionGuard() { ::LeaveCriticalSection(section_); }
-    SectionGuard(const SectionGuard&) = delete;
-    SectionGuard& operator=(const SectionGuard&) = delete;
-
-private:
-    CRITICAL_SECTION* section_;
-};
-
 std::atomic<PolicyCatalogue*> g_catalogue{ nullptr };
 std::atomic<unsigned long> g_buildCount{ 0 };
 std::atomic<void (*)()> g_buildHook{ nullptr };
@@ -309,7 +298,7 @@ PolicyCatalogue& PolicyCatalogue::Instance() {
     PolicyCatalogue* catalogue = g_catalogue.load(std::memory_order_acquire);
     if (catalogue) return *catalogue;
 
-    SectionGuard guard(BuildLock().get());
+    CriticalSectionScope guard(*BuildLock().get());
     catalogue = g_catalogue.load(std::memory_order_acquire);
     if (catalogue) return *catalogue;
 
@@ -358,6 +347,6 @@ void PolicyCatalogue::SetBuildHookForTests(void (*hook)()) {
 }
 
 void PolicyCatalogue::ResetForTests() {
-    SectionGuard guard(BuildLock().get());
+    CriticalSectionScope guard(*BuildLock().get());
     DestroyCatalogue();
 }

@@ -1,21 +1,11 @@
 #include "shell/SharedLibrary.h"
 
 #include "shell/AVException.h"
+#include "shell/LockScope.h"
 #include "shell/ProgramDirectory.h"
 
 namespace {
 const char kSourceFile[] = "SharedLibrary";
-
-class LockScope {
-public:
-    explicit LockScope(CRITICAL_SECTION& lock) : lock_(lock) { ::EnterCriticalSection(&lock_); }
-    ~LockScope() { ::LeaveCriticalSection(&lock_); }
-    LockScope(const LockScope&) = delete;
-    LockScope& operator=(const LockScope&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
 } // namespace
 
 SharedLibrary::SharedLibrary(std::wstring name, bool fromProgramDirectory)
@@ -30,7 +20,7 @@ SharedLibrary::~SharedLibrary() {
 
 void SharedLibrary::Load() {
     if (module_) return;
-    LockScope scope(lock_);
+    CriticalSectionScope scope(lock_);
     if (module_) return;
     HMODULE loaded = nullptr;
     if (fromProgramDirectory_) {
