@@ -2,6 +2,8 @@
 // same runs with the files done one at a time: the same log, the same result, the same files.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "EngineFixture.h"
 #include "engine/installer.h"
 #include "operations/FilesAhead.h"
@@ -139,6 +141,32 @@ TEST_F(FilesAheadInstallTest, FailedInstallLeavesNothingOfTheCopiesMadeBeyondThe
     EXPECT_EQ(ahead, sequential);
     EXPECT_TRUE(IsDirectoryEmpty(shared_));
     EXPECT_FALSE(DirectoryExists(install_));
+}
+
+TEST_F(FilesAheadInstallTest, ADiskThatFillsUpFillsUpAtTheSameFile) {
+    // The small drive the test script mounts (a 1 MiB tmpfs seen as T:): room for some of the
+    // files. Copies in flight at once must not make an earlier file fail where one file at a time
+    // would have had room for it.
+    const char* drive = std::getenv("INSTALLER_TEST_SMALL_DRIVE");
+    if (!drive || !*drive) GTEST_SKIP() << "no small drive (INSTALLER_TEST_SMALL_DRIVE, set by scripts/run-tests.sh)";
+    const std::wstring fill = FromUtf8(drive) + L"\\ahead";
+    ASSERT_TRUE(RemoveTree(fill));
+    ASSERT_TRUE(::CreateDirectoryW(fill.c_str(), nullptr));
+    std::vector<PlannedFile> files;
+    for (int i = 0; i < 16; ++i) {
+        const std::wstring name = L"fill_" + std::to_wstring(i) + L".bin";
+        files.push_back(PlannedFile{ name, fill, WritePayload(name, std::string(96 * 1024, static_cast<char>('a' + i))) });
+    }
+    const std::wstring package = PackageText(files);
+
+    std::vector<std::wstring> sequential, ahead;
+    const DWORD expected = Run(package, Action::Install, 0, sequential);
+    EXPECT_EQ(expected, static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_TRUE(IsDirectoryEmpty(fill));
+    EXPECT_EQ(Run(package, Action::Install, FilesAhead::kWorkers, ahead), expected);
+    EXPECT_EQ(ahead, sequential);
+    EXPECT_TRUE(IsDirectoryEmpty(fill));
+    EXPECT_TRUE(RemoveTree(fill));
 }
 
 } // namespace
