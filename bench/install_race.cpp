@@ -26,30 +26,15 @@
 #include <map>
 #include <string>
 #include <vector>
+#include "operations/FileDigest.h"
 #include "operations/Sha256.h"
 #include "shell/Handles.h"
+#include "shell/ProgramDirectory.h"
 #include "shell/Text.h"
 
 namespace {
 
 const wchar_t kReferenceKey[] = L"SOFTWARE\\Norvex\\Coravel";
-
-std::wstring OwnDirectory() {
-    wchar_t buffer[MAX_PATH * 4] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(MAX_PATH * 4));
-    std::wstring path(buffer, length);
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
-
-std::string Hex(const Sha256::Digest& digest) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t byte : digest) {
-        text.push_back(digits[byte >> 4]);
-        text.push_back(digits[byte & 15]);
-    }
-    return text;
-}
 
 bool WriteAll(HANDLE file, const void* data, size_t size) {
     DWORD written = 0;
@@ -87,7 +72,7 @@ bool WriteRandomFile(const std::wstring& path, uint64_t size, uint64_t& state, s
         if (!WriteAll(file.get(), buffer.data(), piece)) return false;
         done += piece;
     }
-    digest = Hex(sha.Finish());
+    digest = Utf8FromUtf16(DigestText(sha.Finish()));
     return true;
 }
 
@@ -128,7 +113,11 @@ int Prepare(const std::wstring& dir, int files, uint64_t bytes, int folders) {
         "  WriteUninstaller \"$INSTDIR\\uninstall.exe\"\r\nSectionEnd\r\n"
         "Section \"Uninstall\"\r\n  RMDir /r \"$INSTDIR\"\r\nSectionEnd\r\n";
     if (!WriteText(dir + L"\\package.xml", document) || !WriteText(dir + L"\\race.nsi", nsi)) return 1;
-    if (!::CopyFileW((OwnDirectory() + L"installer.exe").c_str(), (dir + L"\\installer.exe").c_str(), FALSE)) return 1;
+    std::wstring own;
+    if (GetProgramDirectory(own) != ERROR_SUCCESS ||
+        !::CopyFileW((own + L"installer.exe").c_str(), (dir + L"\\installer.exe").c_str(), FALSE)) {
+        return 1;
+    }
     wprintf(L"prepared %ls: %d files, %llu bytes, %d folders\n", dir.c_str(), files,
             static_cast<unsigned long long>(bytes), folders);
     return 0;

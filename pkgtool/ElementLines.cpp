@@ -2,30 +2,9 @@
 
 #include <windows.h>
 #include <cwchar>
+#include "pkgtool/FileText.h"
 
 namespace {
-
-std::wstring WideFromUtf8(const std::string& text) {
-    if (text.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0) return {};
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-    return wide;
-}
-
-std::wstring DocumentText(const std::string& bytes) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        std::wstring text((bytes.size() - 2) / 2, L'\0');
-        for (size_t i = 0; i < text.size(); ++i) {
-            text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
-                                           (static_cast<unsigned char>(bytes[3 + 2 * i]) << 8));
-        }
-        return text;
-    }
-    if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return WideFromUtf8(bytes.substr(3));
-    return WideFromUtf8(bytes);
-}
 
 bool IsNameEnd(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'/' || c == L'>';
@@ -137,7 +116,7 @@ private:
 
 bool ScanElementLines(const std::string& bytes, ElementLine& document) {
     document = ElementLine{};
-    const std::wstring text = DocumentText(bytes);
+    const std::wstring text = TextFromFileBytes(bytes);
     if (!Scanner(text).Run(document)) {
         document = ElementLine{};
         return false;

@@ -20,8 +20,6 @@ struct InfSections {
 
 // Parses an INF's text. "; comment" ends a line except inside double quotes.
 InfSections ParseInfText(const std::wstring& text);
-// The file's bytes as text: UTF-16LE with its byte-order mark, UTF-8, or else the ANSI code page.
-std::wstring InfTextFromBytes(const std::string& bytes);
 
 // The sections a driver install and uninstall run on one architecture, from the same table the
 // driver element uses.

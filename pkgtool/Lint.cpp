@@ -9,6 +9,7 @@
 #include "operations/FileDigest.h"
 #include "operations/RegistryHelpers.h"
 #include "pkgtool/ElementLines.h"
+#include "pkgtool/FileText.h"
 #include "pkgtool/InfSections.h"
 #include "policy/CPolicy.h"
 #include "policy/Configuration.h"
@@ -16,6 +17,7 @@
 #include "policy/PolicyCommon.h"
 #include "shell/AVException.h"
 #include "shell/Handles.h"
+#include "shell/Text.h"
 #include "xml/Binding.h"
 
 namespace {
@@ -46,19 +48,8 @@ std::wstring Lower(std::wstring text) {
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-std::wstring SystemMessage(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                              FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    UniqueLocal owner(text);
-    std::wstring message = length ? OneLine(std::wstring(text, length)) : std::wstring();
-    while (!message.empty() && message.back() == L'.') message.pop_back();
-    return message;
-}
-
 std::wstring ErrorText(DWORD code) {
-    const std::wstring message = SystemMessage(code);
+    const std::wstring message = OneLine(SystemMessage(code));
     return L"error " + std::to_wstring(code) + (message.empty() ? L"" : L": " + message);
 }
 
@@ -166,7 +157,7 @@ private:
                                  L"the middle four: 1.2.3.4 in 0.1.2.3.4.0)";
         const std::wstring never = L"; an upgrade will never replace this file";
         std::wstring raw;
-        if (code == kUnusableVersionText && ReadRawFileVersion(path, raw) == ERROR_SUCCESS) {
+        if (code == kUnusableVersionText && ReadFileVersionText(path, raw) == ERROR_SUCCESS) {
             Add(element, what, L"no usable version: the FileVersion text " + Quoted(raw) + L" of " + relative +
                                    L" has fewer than six fields" + never, fix);
         } else {
@@ -229,7 +220,7 @@ private:
     void CheckInf(const Driver& driver, const ElementLine* element, const std::wstring& what) {
         const std::wstring infName = driver.infFile.fileName;
         DWORD error = 0;
-        const InfSections inf = ParseInfText(InfTextFromBytes(ReadBytes(PayloadPath(infName), error)));
+        const InfSections inf = ParseInfText(TextFromFileBytes(ReadBytes(PayloadPath(infName), error)));
         const InfNeededSections needed = NeededInfSections(driver.Platform());
         const struct {
             const std::wstring& section;
@@ -389,56 +380,42 @@ bool IsExecutableImageName(const std::wstring& name) {
     return extension == L".exe" || extension == L".dll" || extension == L".sys";
 }
 
-unsigned long ReadRawFileVersion(const std::wstring& path, std::wstring& raw) {
-    raw.clear();
-    DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    if (size == 0) return ::GetLastError();
-    std::vector<BYTE> block(size);
-    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return ::GetLastError();
-    struct Translation { WORD language; WORD codePage; };
-    Translation* translation = nullptr;
-    UINT length = 0;
-    if (!::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
-        length < sizeof(Translation)) {
-        return ERROR_RESOURCE_TYPE_NOT_FOUND;
+namespace {
+
+// What a document schema refuses is the one finding for that document; a document that loads
+// goes on to `check`.
+struct DocumentKind {
+    const wchar_t* refusal;     // "installer.exe refuses the ... with N"
+    const wchar_t* rootName;
+    const wchar_t* schema;
+};
+
+template <typename Root, typename Check>
+void LintDocument(const std::wstring& path, const DocumentKind& kind, std::vector<Finding>& findings, Check check) {
+    auto root = std::make_unique<Root>();
+    std::wstring error;
+    if (Deserialize(path, *root, error)) {
+        check(*root);
+        return;
     }
-    wchar_t query[100];
-    swprintf(query, 100, L"\\StringFileInfo\\%04X%04X\\FileVersion", translation->language, translation->codePage);
-    wchar_t* text = nullptr;
-    if (!::VerQueryValueW(block.data(), query, reinterpret_cast<void**>(&text), &length) || !text)
-        return ERROR_RESOURCE_NAME_NOT_FOUND;
-    raw = text;
-    return ERROR_SUCCESS;
+    findings.push_back({path, 0, L"",
+                        std::wstring(kind.refusal) + L": " +
+                            (error.empty() ? L"its root element is not " + std::wstring(kind.rootName) : error),
+                        L"correct the document so that it conforms to " + std::wstring(kind.schema)});
 }
+
+} // namespace
 
 std::vector<Finding> LintPackage(const LintOptions& options) {
     std::vector<Finding> findings;
     const std::wstring document = FullPath(options.document);
-    {
-        auto package = std::make_unique<Package>();
-        std::wstring error;
-        if (!Deserialize(document, *package, error)) {
-            findings.push_back({document, 0, L"",
-                                L"installer.exe refuses the document with 1465: " +
-                                    (error.empty() ? std::wstring(L"its root element is not Package") : error),
-                                L"correct the document so that it conforms to install.xsd"});
-        } else {
-            PackageLint(document, findings).Run(*package);
-        }
-    }
+    LintDocument<Package>(document, { L"installer.exe refuses the document with 1465", L"Package", L"install.xsd" },
+                          findings, [&](Package& package) { PackageLint(document, findings).Run(package); });
     if (!options.configuration.empty()) {
         const std::wstring path = FullPath(options.configuration);
-        auto configuration = std::make_unique<Configuration>();
-        std::wstring error;
-        if (!Deserialize(path, *configuration, error)) {
-            findings.push_back({path, 0, L"",
-                                L"installer.exe refuses the configuration document with 87: " +
-                                    (error.empty() ? std::wstring(L"its root element is not Configuration") : error),
-                                L"correct the document so that it conforms to nvxcrvconfig.xsd"});
-        } else {
-            LintConfiguration(path, *configuration, findings);
-        }
+        LintDocument<Configuration>(
+            path, { L"installer.exe refuses the configuration document with 87", L"Configuration", L"nvxcrvconfig.xsd" },
+            findings, [&](Configuration& configuration) { LintConfiguration(path, configuration, findings); });
     }
     return findings;
 }

@@ -30,6 +30,3 @@ std::vector<Finding> LintPackage(const LintOptions& options);
 // their version resource.
 bool IsExecutableImageName(const std::wstring& name);
 
-// The FileVersion text of a file's version resource as stored (not cut): 0 or a Win32 code
-// (1813 without a version resource, 1812 for a file that is not an image).
-unsigned long ReadRawFileVersion(const std::wstring& path, std::wstring& raw);

@@ -18,14 +18,6 @@ DWORD FileAttributesOf(const std::wstring& path, DWORD& attributes) {
     return attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_SUCCESS;
 }
 
-// A file this run created: deleted, or deleted at the next restart when it is busy.
-DWORD RemoveCreatedFile(const std::wstring& path) {
-    ::SetFileAttributesW(ExtendedPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-    const DWORD deleted = ResultFromBool(DeleteFileLong(path));
-    if (deleted == ERROR_SUCCESS || IsPathNotFound(deleted)) return ERROR_SUCCESS;
-    return ResultFromBool(MoveFileLong(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-}
-
 // Puts the copy kept aside back in place of whatever this run wrote, with its old attributes.
 DWORD RestoreFile(const std::wstring& aside, const std::wstring& target, DWORD attributes) {
     ::SetFileAttributesW(ExtendedPath(target).c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -101,7 +101,8 @@ DWORD CutVersionText(const std::wstring& raw, std::wstring& version) {
     return ERROR_SUCCESS;
 }
 
-DWORD GetFileVersionText(const std::wstring& path, std::wstring& version) {
+DWORD ReadFileVersionText(const std::wstring& path, std::wstring& raw) {
+    raw.clear();
     DWORD handle = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
     if (size == 0) return ::GetLastError();
@@ -122,7 +123,14 @@ DWORD GetFileVersionText(const std::wstring& path, std::wstring& version) {
     if (!::VerQueryValueW(info.data(), query, reinterpret_cast<void**>(&text), &textLength) || text == nullptr) {
         return ERROR_RESOURCE_TYPE_NOT_FOUND;
     }
-    return CutVersionText(std::wstring(text, wcsnlen(text, textLength)), version);
+    raw.assign(text, wcsnlen(text, textLength));
+    return ERROR_SUCCESS;
+}
+
+DWORD GetFileVersionText(const std::wstring& path, std::wstring& version) {
+    std::wstring raw;
+    const DWORD read = ReadFileVersionText(path, raw);
+    return read == ERROR_SUCCESS ? CutVersionText(raw, version) : read;
 }
 
 namespace {

@@ -56,6 +56,13 @@ BOOL DeleteFileLong(const std::wstring& path) {
     return ::DeleteFileW(ExtendedPath(path, MAX_PATH).c_str());
 }
 
+DWORD RemoveCreatedFile(const std::wstring& path) {
+    ::SetFileAttributesW(ExtendedPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    const DWORD deleted = ResultFromBool(DeleteFileLong(path));
+    if (deleted == ERROR_SUCCESS || IsPathNotFound(deleted)) return ERROR_SUCCESS;
+    return ResultFromBool(MoveFileLong(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+}
+
 BOOL CopyFileLong(const std::wstring& source, const std::wstring& target, BOOL failIfExists) {
     return ::CopyFileW(ExtendedPath(source, MAX_PATH).c_str(), ExtendedPath(target, MAX_PATH).c_str(), failIfExists);
 }

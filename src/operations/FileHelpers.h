@@ -12,6 +12,9 @@ std::wstring ExtendedPath(const std::wstring& path, size_t limit = MAX_PATH);
 
 BOOL MoveFileLong(const std::wstring& existing, const std::wstring* newPath, DWORD flags);
 BOOL DeleteFileLong(const std::wstring& path);
+// A file this run created, removed again: deleted (whatever its attributes), or deleted at the
+// next restart when it is busy. 0 when it is gone or will go, else the scheduling's error.
+DWORD RemoveCreatedFile(const std::wstring& path);
 BOOL CopyFileLong(const std::wstring& source, const std::wstring& target, BOOL failIfExists);
 bool PathExists(const std::wstring& path);
 bool IsDirectoryPath(const std::wstring& path);

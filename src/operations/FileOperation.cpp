@@ -49,14 +49,6 @@ bool ClearReadOnlyAttribute(const std::wstring& path) {
     return ::SetFileAttributesW(extended.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
-// The destination directory exists already: creating its chain would change nothing and give
-// ERROR_ALREADY_EXISTS, which the copy takes as success (and the journal would find nothing
-// missing). Most files of a package share their directory with the one before.
-bool DirectoryExists(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(ExtendedPath(path, MAX_PATH).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 } // namespace
 
 void FileOperation::Bind(const XmlNode& node) {
@@ -79,16 +71,19 @@ std::wstring FileOperation::SourcePath() const {
     return path + fileName_;
 }
 
+std::wstring FileOperation::TargetIn(const std::wstring& destination) const {
+    return (destination.empty() ? InstallContext().installDirectory : destination) + L"\\" + fileName_;
+}
+
 std::wstring FileOperation::TargetPath() {
     if (!destination_.empty()) ReplaceEnvVariable(destination_);
-    const std::wstring& directory = destination_.empty() ? InstallContext().installDirectory : destination_;
-    return directory + L"\\" + fileName_;
+    return TargetIn(destination_);
 }
 
 std::wstring FileOperation::PlannedTargetPath() const {
-    std::wstring directory = destination_;
-    if (!directory.empty()) ReplaceEnvVariable(directory);
-    return (directory.empty() ? InstallContext().installDirectory : directory) + L"\\" + fileName_;
+    std::wstring destination = destination_;
+    if (!destination.empty()) ReplaceEnvVariable(destination);
+    return TargetIn(destination);
 }
 
 DWORD FileOperation::Install() { return Install(nullptr, 0); }
@@ -98,7 +93,9 @@ DWORD FileOperation::Install(FilesAhead* ahead, size_t index) {
     const std::wstring source = SourcePath();
     const std::wstring target = TargetPath();
     InstallJournal* journal = ActiveInstallJournal();
-    if (!destination_.empty() && !DirectoryExists(destination_)) {
+    // A destination that exists already (most files share theirs with the file before) is not
+    // created again: that would change nothing, and the journal would find nothing missing.
+    if (!destination_.empty() && !IsDirectoryPath(destination_)) {
         DWORD created = ERROR_SUCCESS;
         {
             PhaseScope phase(Phase::Directories);

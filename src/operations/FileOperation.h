@@ -33,6 +33,8 @@ public:
     std::wstring PlannedTargetPath() const;   // the same path, leaving the destination as it is
 
 private:
+    std::wstring TargetIn(const std::wstring& destination) const;   // the expanded destination, or the install directory
+
     std::wstring operation_;
     std::wstring source_;
     std::wstring destination_;

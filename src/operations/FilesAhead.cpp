@@ -1,10 +1,10 @@
 #include "operations/FilesAhead.h"
 
 #include <cwctype>
+#include <map>
 #include <set>
 #include "operations/FileHelpers.h"
 #include "shell/LockScope.h"
-#include "shell/Result.h"
 
 namespace {
 
@@ -23,11 +23,6 @@ void SplitTarget(const std::wstring& target, std::wstring& directory, std::wstri
     const size_t slash = target.find_last_of(L"\\/");
     directory = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash);
     name = slash == std::wstring::npos ? target : target.substr(slash + 1);
-}
-
-bool DirectoryThere(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(ExtendedPath(path, MAX_PATH).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 } // namespace
@@ -61,19 +56,16 @@ void FilesAhead::UndoBeyond(size_t index, bool all) {
         Entry& entry = entries_[i];
         if (entry.state != State::Done && entry.state != State::Created) continue;
         // A copy made ahead and never taken: its target did not exist before this run.
-        const std::wstring path = ExtendedPath(entry.file.target, MAX_PATH);
-        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!::DeleteFileW(path.c_str()) && !IsPathNotFound(::GetLastError())) {
-            ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        }
+        RemoveCreatedFile(entry.file.target);
         entry.state = State::Declined;
     }
 }
 
 void FilesAhead::Plan() {
     std::set<std::wstring> names;
-    std::set<std::wstring> existing;
-    std::vector<std::pair<std::wstring, size_t>> firstInMissing;   // a missing directory, the first file for it
+    // Each target directory of a copy (upper case): the file the main thread creates it for, or
+    // kNone when it was there already.
+    std::map<std::wstring, size_t> directories;
     for (size_t i = 0; i < entries_.size(); ++i) {
         Entry& entry = entries_[i];
         std::wstring directory, name;
@@ -82,26 +74,15 @@ void FilesAhead::Plan() {
         if (directory.empty() || name.empty() || key.find(L'~') != std::wstring::npos || !names.insert(key).second) {
             continue;
         }
-        entry.ahead = true;
-        if (work_ == Work::Delete) continue;
-        const std::wstring upperDirectory = Upper(directory);
-        if (existing.count(upperDirectory)) continue;
-        bool found = false;
-        for (const auto& missing : firstInMissing) {
-            if (missing.first == upperDirectory) {
-                entry.after = missing.second;
-                found = true;
-                break;
+        if (work_ == Work::Copy) {
+            auto known = directories.find(Upper(directory));
+            if (known == directories.end()) {
+                known = directories.emplace(Upper(directory), IsDirectoryPath(directory) ? kNone : i).first;
             }
+            if (known->second == i) continue;   // the main thread creates the directory for this file
+            entry.after = known->second;
         }
-        if (found) continue;
-        if (DirectoryThere(directory)) {
-            existing.insert(upperDirectory);
-        } else {
-            // The main thread creates it for this file.
-            firstInMissing.emplace_back(upperDirectory, i);
-            entry.ahead = false;
-        }
+        entry.ahead = true;
     }
 }
 

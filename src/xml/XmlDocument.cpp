@@ -1,6 +1,7 @@
 #include "xml/XmlDocument.h"
 
 #include "shell/Handles.h"
+#include "shell/Text.h"
 #include "xml/DocumentLimits.h"
 
 #include <oleauto.h>
@@ -114,19 +115,6 @@ DWORD OpenError(const std::wstring& path) {
     UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file ? ERROR_SUCCESS : ::GetLastError();
-}
-
-std::wstring SystemMessage(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                              FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    UniqueLocal owner(text);
-    std::wstring message = length ? std::wstring(text, length) : std::wstring();
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ' ||
-                                message.back() == L'.'))
-        message.pop_back();
-    return message;
 }
 
 // "0x" and eight lower-case hexadecimal digits.

@@ -9,6 +9,7 @@
 #include <vector>
 #include "engine/InstallContext.h"
 #include "engine/Package.h"
+#include "engine/installer.h"
 #include "policy/InstallOverrideTable.h"
 #include "shell/Log.h"
 #include "support/Hex.h"
@@ -81,5 +82,26 @@ private:
 
 // A digest text of the right form for elements whose file is never read.
 inline const wchar_t* AnyDigest() { return L"0000000000000000000000000000000000000000000000000000000000000000"; }
+
+// An engine test that runs whole actions as main does: an install directory two levels below the
+// test's folder (not created) and an existing content folder, both in the install context.
+class ActionTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        install_ = dir_ / L"inst\\deep";
+        content_ = dir_ / L"content";
+        ASSERT_TRUE(::CreateDirectoryW(content_.c_str(), nullptr));
+        UseDirectories(install_, content_);
+    }
+
+    DWORD Perform(Package& package, Action action, const std::wstring* configuration = nullptr,
+                  const std::wstring* quarantine = nullptr) {
+        return PerformAction(package, action, configuration, install_, content_, quarantine, false);
+    }
+
+    std::wstring install_;
+    std::wstring content_;
+};
 
 } // namespace engine_test

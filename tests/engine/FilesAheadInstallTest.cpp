@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "EngineFixture.h"
-#include "engine/installer.h"
 #include "operations/FilesAhead.h"
 
 using namespace engine_test;
@@ -49,22 +48,18 @@ std::vector<std::wstring> RecordsFrom(const std::wstring& log, size_t offset) {
     return records;
 }
 
-class FilesAheadInstallTest : public EngineTest {
+class FilesAheadInstallTest : public ActionTest {
 protected:
     void SetUp() override {
-        EngineTest::SetUp();
-        install_ = dir_ / L"inst";
-        content_ = dir_ / L"content";
+        ActionTest::SetUp();
         shared_ = dir_ / L"shared";
-        ASSERT_TRUE(::CreateDirectoryW(content_.c_str(), nullptr));
         ASSERT_TRUE(::CreateDirectoryW(shared_.c_str(), nullptr));
-        UseDirectories(install_, content_);
         previousWorkers_ = FilesAhead::SetWorkerCount(FilesAhead::kWorkers);
     }
 
     void TearDown() override {
         FilesAhead::SetWorkerCount(previousWorkers_);
-        EngineTest::TearDown();
+        ActionTest::TearDown();
     }
 
     PlannedFile Payload(int i, const std::wstring& destination, const std::wstring& name = std::wstring()) {
@@ -77,13 +72,11 @@ protected:
         FilesAhead::SetWorkerCount(workers);
         const size_t offset = LogText().size();
         auto bound = LoadPackage(package);
-        const DWORD result = PerformAction(*bound, action, nullptr, install_, content_, nullptr, false);
+        const DWORD result = Perform(*bound, action);
         records = RecordsFrom(LogText(), offset);
         return result;
     }
 
-    std::wstring install_;
-    std::wstring content_;
     std::wstring shared_;
 
 private:

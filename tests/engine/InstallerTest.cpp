@@ -28,24 +28,7 @@ std::wstring SimplePackage(bool withMissingFile = false) {
     return L"<Package schemaVersion=\"1.1\" TarnexVersion=\"1.0.0.1\">" + feature + L"</Package>";
 }
 
-class ControllerTest : public EngineTest {
-protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        install_ = dir_ / L"inst\\deep";
-        content_ = dir_ / L"content";
-        ASSERT_TRUE(::CreateDirectoryW(content_.c_str(), nullptr));
-        UseDirectories(install_, content_);
-    }
-
-    DWORD Perform(Package& package, Action action, const std::wstring* configuration = nullptr,
-                  const std::wstring* quarantine = nullptr) {
-        return PerformAction(package, action, configuration, install_, content_, quarantine, false);
-    }
-
-    std::wstring install_;
-    std::wstring content_;
-};
+using ControllerTest = ActionTest;
 
 TEST_F(ControllerTest, InstallThenUnInstallLeavesNeitherFilesNorRecords) {
     auto package = LoadPackage(SimplePackage());
