@@ -20,22 +20,23 @@
 #include "shell/CommandLine.h"
 #include "shell/Log.h"
 #include "shell/StartDecision.h"
+#include "support/ArgumentVectors.h"
 
 namespace {
 
 const wchar_t* const kSwitchNames[] = {L"l", L"i", L"vi", L"u", L"r", L"iu", L"w", L"x",
                                        L"s", L"q", L"d", L"c", L"sd1", L"sd2", L"h"};
 
-class Generator {
+class Generator : public ArgumentVectorGenerator {
 public:
     explicit Generator(Random random) : random_(std::move(random)) {}
 
     std::vector<std::wstring> Next() {
         std::vector<std::wstring> arguments = {L"installer.exe"};
         if (Pick(4) != 0) {
-            Template(arguments);
+            AppendTemplate(arguments, {L"i", L"u", L"r", L"iu", L"vi", L"h", nullptr}, L"C:\\fuzz\\package.xml");
             const int edits = Pick(2) == 0 ? 0 : 1 + Pick(3);
-            for (int i = 0; i < edits; ++i) Edit(arguments);
+            for (int i = 0; i < edits; ++i) Edit(arguments, 5);
         } else {
             const int count = Pick(12);
             for (int i = 0; i < count; ++i) arguments.push_back(AnyArgument());
@@ -44,13 +45,12 @@ public:
     }
 
 private:
-    int Pick(int bound) { return static_cast<int>(random_() % static_cast<uint64_t>(bound)); }
-    bool Chance(int oneIn) { return Pick(oneIn) == 0; }
+    int Pick(int bound) override { return static_cast<int>(random_() % static_cast<uint64_t>(bound)); }
 
-    std::wstring Switch(const std::wstring& name) {
-        std::wstring text(1, Chance(3) ? L'/' : L'-');
-        for (wchar_t c : name) text.push_back(Chance(3) ? static_cast<wchar_t>(towupper(c)) : c);
-        return text;
+    bool OptionalValue(const wchar_t* name, std::wstring& value) override {
+        if (!Chance(2)) return false;
+        value = std::wstring(name) == L"l" ? LogPath() : Sddl();
+        return true;
     }
 
     std::wstring Document() { return Chance(2) ? L"C:\\fuzz\\package.xml" : L"cfg.xml"; }
@@ -93,7 +93,7 @@ private:
         }
     }
 
-    std::wstring Junk() {
+    std::wstring Junk() override {
         switch (Pick(12)) {
         case 0: return L"";
         case 1: return std::wstring(static_cast<size_t>(1 + Pick(40000)), L'a');
@@ -110,7 +110,7 @@ private:
         }
     }
 
-    std::wstring Value() {
+    std::wstring Value() override {
         switch (Pick(10)) {
         case 0: return L"";
         case 1: return L"-d";
@@ -125,7 +125,7 @@ private:
         }
     }
 
-    std::wstring AnyArgument() {
+    std::wstring AnyArgument() override {
         switch (Pick(4)) {
         case 0: return Junk();
         case 1: return Value();
@@ -134,47 +134,6 @@ private:
             if (Chance(4)) return Switch(name) + (Chance(2) ? L":" : L"=") + Value();
             return Switch(name);
         }
-        }
-    }
-
-    void Pair(std::vector<std::wstring>& arguments, const wchar_t* name, const std::wstring& value) {
-        if (Chance(5)) {
-            arguments.push_back(Switch(name) + (Chance(2) ? L":" : L"=") + value);
-        } else {
-            arguments.push_back(Switch(name));
-            arguments.push_back(value);
-        }
-    }
-
-    void Template(std::vector<std::wstring>& arguments) {
-        const wchar_t* actions[] = {L"i", L"u", L"r", L"iu", L"vi", L"h", nullptr};
-        const wchar_t* action = actions[Pick(7)];
-        const std::wstring act = action ? action : L"";
-        if (action) arguments.push_back(Switch(action));
-        Pair(arguments, L"x", L"C:\\fuzz\\package.xml");
-        if (act == L"i" || act == L"r" || act == L"vi") Pair(arguments, L"d", L"C:\\Inst");
-        if (act == L"i" || act == L"r" || act == L"vi" || act == L"iu") Pair(arguments, L"c", L"C:\\Content");
-        if (action && act != L"u") {
-            if (Chance(2)) Pair(arguments, L"sd1", Sddl());
-            if (Chance(2)) Pair(arguments, L"sd2", Sddl());
-        }
-        if (Chance(2)) Pair(arguments, L"s", L"cfg.xml");
-        if (Chance(3)) Pair(arguments, L"q", L"C:\\Q");
-        if (Chance(2)) Pair(arguments, L"l", LogPath());
-        if (Chance(3)) arguments.push_back(Switch(L"w"));
-        for (size_t i = arguments.size() - 1; i > 1; --i) {
-            if (Chance(4)) std::swap(arguments[i], arguments[1 + static_cast<size_t>(Pick(static_cast<int>(i)))]);
-        }
-    }
-
-    void Edit(std::vector<std::wstring>& arguments) {
-        const int size = static_cast<int>(arguments.size());
-        switch (Pick(5)) {
-        case 0: arguments.insert(arguments.begin() + 1 + Pick(size), AnyArgument()); break;
-        case 1: if (size > 1) arguments.erase(arguments.begin() + 1 + Pick(size - 1)); break;
-        case 2: if (size > 1) arguments.push_back(arguments[static_cast<size_t>(1 + Pick(size - 1))]); break;
-        case 3: if (size > 1) arguments[static_cast<size_t>(1 + Pick(size - 1))] = Value(); break;
-        default: if (size > 1) arguments[static_cast<size_t>(1 + Pick(size - 1))] += Junk(); break;
         }
     }
 

@@ -14,6 +14,7 @@
 #include "engine/InstallContext.h"
 #include "security/AccessControl.h"
 #include "shell/CommandLine.h"
+#include "support/ArgumentVectors.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -317,16 +318,16 @@ Expected Judge(const Reading& reading) {
     return expected;
 }
 
-class ArgumentGenerator {
+class ArgumentGenerator : public ArgumentVectorGenerator {
 public:
     explicit ArgumentGenerator(unsigned seed) : random_(seed) {}
 
     std::vector<std::wstring> Next() {
         std::vector<std::wstring> arguments = { L"installer.exe" };
         if (Chance(2)) {
-            AppendTemplate(arguments);
+            AppendTemplate(arguments, { L"i", L"u", L"r", L"iu", L"vi", nullptr }, L"doc.xml");
             const int edits = Chance(2) ? 0 : 1 + Pick(2);
-            for (int i = 0; i < edits; ++i) Edit(arguments);
+            for (int i = 0; i < edits; ++i) Edit(arguments, 4);
         } else {
             const int count = Pick(11);
             for (int i = 0; i < count; ++i) arguments.push_back(AnyArgument());
@@ -335,16 +336,20 @@ public:
     }
 
 private:
-    int Pick(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
-    bool Chance(int oneIn) { return Pick(oneIn) == 0; }
+    int Pick(int bound) override { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
 
-    std::wstring Switch(const std::wstring& name) {
-        std::wstring text(1, Chance(3) ? L'/' : L'-');
-        for (wchar_t c : name) text.push_back(Chance(3) ? static_cast<wchar_t>(towupper(c)) : c);
-        return text;
+    // Texts the model judges: the two defaults, one descriptor of the system alone and one
+    // whose account is unknown.
+    bool OptionalValue(const wchar_t* name, std::wstring& value) override {
+        if (!Chance(3)) return false;
+        const std::wstring which = name;
+        if (which == L"l") value = L"C:\\log.txt";
+        else if (which == L"sd1") value = Chance(2) ? kDefaultOas : kSystemOnly;
+        else value = Chance(4) ? kUnknownSid : kDefaultConfig;
+        return true;
     }
 
-    std::wstring Junk() {
+    std::wstring Junk() override {
         switch (Pick(10)) {
         case 0: return L"";
         case 1: return std::wstring(10000, L'a');
@@ -359,7 +364,7 @@ private:
         }
     }
 
-    std::wstring Value() {
+    std::wstring Value() override {
         switch (Pick(12)) {
         case 0: return L"";
         case 1: return L"-d";
@@ -374,7 +379,7 @@ private:
         }
     }
 
-    std::wstring AnyArgument() {
+    std::wstring AnyArgument() override {
         switch (Pick(4)) {
         case 0: return Junk();
         case 1: return Value();
@@ -383,56 +388,6 @@ private:
             if (info.takesValue && Chance(4)) return Switch(info.name) + (Chance(2) ? L":" : L"=") + Value();
             return Switch(info.name);
         }
-        }
-    }
-
-    void AppendPair(std::vector<std::wstring>& arguments, const wchar_t* name, const std::wstring& value) {
-        if (Chance(5)) {
-            arguments.push_back(Switch(name) + (Chance(2) ? L":" : L"=") + value);
-        } else {
-            arguments.push_back(Switch(name));
-            arguments.push_back(value);
-        }
-    }
-
-    // A command line that one of the actions accepts, with its optional switches at random.
-    void AppendTemplate(std::vector<std::wstring>& arguments) {
-        const wchar_t* actions[] = { L"i", L"u", L"r", L"iu", L"vi", nullptr };
-        const wchar_t* action = actions[Pick(6)];
-        const std::wstring act = action != nullptr ? action : L"";
-        if (action != nullptr) arguments.push_back(Switch(action));
-        AppendPair(arguments, L"x", L"doc.xml");
-        if (act == L"i" || act == L"r" || act == L"vi") AppendPair(arguments, L"d", L"C:\\Inst");
-        if (act == L"i" || act == L"r" || act == L"vi" || act == L"iu") AppendPair(arguments, L"c", L"C:\\Content");
-        if (action != nullptr && act != L"u") {
-            if (Chance(3)) AppendPair(arguments, L"sd1", Chance(2) ? kDefaultOas : kSystemOnly);
-            if (Chance(3)) AppendPair(arguments, L"sd2", Chance(4) ? kUnknownSid : kDefaultConfig);
-        }
-        if (Chance(2)) AppendPair(arguments, L"s", L"cfg.xml");
-        if (Chance(3)) AppendPair(arguments, L"q", L"C:\\Q");
-        if (Chance(3)) AppendPair(arguments, L"l", L"C:\\log.txt");
-        if (Chance(3)) arguments.push_back(Switch(L"w"));
-        // Order on the command line does not matter.
-        for (size_t i = arguments.size() - 1; i > 1; --i) {
-            if (Chance(4)) std::swap(arguments[i], arguments[1 + Pick(static_cast<int>(i))]);
-        }
-    }
-
-    void Edit(std::vector<std::wstring>& arguments) {
-        const int size = static_cast<int>(arguments.size());
-        switch (Pick(4)) {
-        case 0:
-            arguments.insert(arguments.begin() + 1 + Pick(size), AnyArgument());
-            break;
-        case 1:
-            if (size > 1) arguments.erase(arguments.begin() + 1 + Pick(size - 1));
-            break;
-        case 2:
-            if (size > 1) arguments.push_back(arguments[1 + Pick(size - 1)]);
-            break;
-        default:
-            if (size > 1) arguments[1 + Pick(size - 1)] = Value();
-            break;
         }
     }
 
